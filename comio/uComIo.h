@@ -79,6 +79,16 @@ class TComIo {
 
   Clock& clock() { return clock_; }
 
+  // USB hot-plug tracing (see U_Usb): log "ARRIVE: "/"REMOVE: " with the device path, and
+  // "CLOSE COM" when the removed device provided the port shown in the port drop-down.
+  void UsbArrival(const std::string& path);
+  void UsbRemove(const std::string& path);
+  // Set by the wiring: the log, the text of the port drop-down, and the port-name lookup of the
+  // platform's USB component (empty text when the device provided no serial port).
+  Log* UsbLog = nullptr;
+  std::function<std::string()> CurrentPortText;
+  std::function<std::string(const std::string& path)> DevicePortName;
+
  private:
   Clock& clock_;
   PortLister lister_;

@@ -1,0 +1,58 @@
+// The flash job without any toolkit: the image-file check, the name stripping of a file field,
+// and the erase and update jobs (connect, identify, MAC, speed, stub, erase or write, reset).
+// It reaches the user only through JobView and the Log.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "app/Config.h"
+
+namespace flintmoor {
+
+class TComIo;
+class TEsp;
+class TComEsp;
+class Log;
+class JobView;
+
+// Flash addresses of the three images, by field index (0 bootloader, 1 partitions, 2 firmware).
+constexpr std::array<uint32_t, 3> kImageAddress = {0x1000, 0x8000, 0x10000};
+
+struct FileCheck {
+  bool ok = false;
+  std::string hint;  // "No Filename", "File not found", "Filesize Error", or the name on success
+};
+
+// Checks one image file against its field's size rule (index 0, 1, 2). Logs the size with D when
+// the size was read. Never raises; a file whose size cannot be read gives "File not found".
+FileCheck checkImageFile(int index, const std::string& name, Log& log);
+
+// When the directory part of `text` equals progPath without its trailing separator, the bare file
+// name; otherwise `text` unchanged.
+std::string stripProgDir(const std::string& text, const std::string& progPath);
+
+class FlashJob {
+ public:
+  FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view,
+           const TConfig& config);
+
+  // Runs one job; tag 1 erase, 2 update with the three file names. Never raises: failures end in
+  // the error path (chip reset, port closed, "Error", the error dialog). True on success.
+  bool ButStartClick(int tag, const std::array<std::string, 3>& files);
+
+  bool running() const { return running_; }
+  TController UsedCpu = cESP32;
+
+ private:
+  TComIo& com_;
+  TEsp& esp_;
+  TComEsp& comEsp_;
+  Log& log_;
+  JobView& view_;
+  const TConfig& config_;
+  bool running_ = false;
+};
+
+}  // namespace flintmoor
