@@ -102,6 +102,17 @@ class TComEsp {
   bool DoConnect();
   bool ConnectESP(uint32_t baud, bool delay);
 
+  // Reads the chip identification register (0x40001000): 0x00F01D83 gives cESP32 named "ESP32",
+  // 0x000007C6 gives cESP32S2 named "ESP32-S2", any other value cNONE with an empty name.
+  // A failed read raises the register read's message.
+  TController identifyChip(std::string& name);
+  // Reads the two MAC words of the chip (ESP32: low 0x3FF5A004 then high 0x3FF5A008; ESP32-S2:
+  // high 0x3F41A048 then low 0x3F41A044) and returns them as formatMac does.
+  std::string readMac(TController cpu);
+  // The six MAC bytes in display order: bits 8-15 and 0-7 of the high word, then the low word's
+  // bytes from the most significant on, as "%0.2x:%0.2x:%0.2x:%0.2x:%0.2x:%0.2x".
+  static std::string formatMac(uint32_t low, uint32_t high);
+
  private:
   TComIo& com_;
   TEsp& esp_;
