@@ -1,6 +1,9 @@
 // The flash job without any toolkit: the image-file check, the name stripping of a file field,
 // and the erase and update jobs (connect, identify, MAC, speed, stub, erase or write, reset).
 // It reaches the user only through JobView and the Log.
+//
+// For the front ends (main window, command line): checkImageFile, stripProgDir, and FlashJob with
+// ButStartClick(tag, files) and running() are the stable interface; keep to them.
 #pragma once
 
 #include <array>
@@ -25,13 +28,17 @@ struct FileCheck {
   std::string hint;  // "No Filename", "File not found", "Filesize Error", or the name on success
 };
 
-// Checks one image file against its field's size rule (index 0, 1, 2). Logs the size with D when
-// the size was read. Never raises; a file whose size cannot be read gives "File not found".
+// Checks one image file against its field's size rule (index 0: 10000..32768 bytes, 1: exactly
+// 3072, 2: 65536 or more). Logs the size with D when the size was read. Never raises; a file
+// whose size cannot be read gives "File not found". Names are UTF-8 and used as they are.
 FileCheck checkImageFile(int index, const std::string& name, Log& log);
 
 // When the directory part of `text` equals progPath without its trailing separator, the bare file
 // name; otherwise `text` unchanged.
 std::string stripProgDir(const std::string& text, const std::string& progPath);
+
+// The name shown while an image is written: the text after the last "\", "/" or ":".
+std::string displayFileName(const std::string& name);
 
 class FlashJob {
  public:
@@ -40,12 +47,18 @@ class FlashJob {
 
   // Runs one job; tag 1 erase, 2 update with the three file names. Never raises: failures end in
   // the error path (chip reset, port closed, "Error", the error dialog). True on success.
+  // The front end keeps both buttons disabled while running() is true.
   bool ButStartClick(int tag, const std::array<std::string, 3>& files);
 
   bool running() const { return running_; }
   TController UsedCpu = cESP32;
 
  private:
+  void runJob(int tag, const std::array<std::string, 3>& files);
+  void eraseJob();
+  bool FlashImage(const std::string& name, uint32_t address, int index);
+  void endSteps();
+
   TComIo& com_;
   TEsp& esp_;
   TComEsp& comEsp_;

@@ -1,0 +1,256 @@
+// The flash job: the image-file check and the erase and update jobs run against the chip through
+// the connection, the protocol object and the serial link, reporting through JobView and the Log.
+#include "app/FlashJob.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "app/JobView.h"
+#include "base/Error.h"
+#include "comio/uComIo.h"
+#include "diag/Log.h"
+#include "esp/StubResource.h"
+#include "esp/uEsp.h"
+
+namespace flintmoor {
+
+namespace {
+
+constexpr uint32_t kBlockSize = 0x4000;
+constexpr int kPauseAfterBlockMs = 50;
+constexpr int kPauseAfterImageMs = 200;
+constexpr int kPauseAfterDrainMs = 100;
+constexpr const char* kSimPortName = "SIM";
+
+// File names are UTF-8 throughout; building the path from char8_t keeps them intact on every
+// platform (no 8-bit code page in between).
+std::filesystem::path pathOf(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+bool sizeFits(int index, uintmax_t size) {
+  switch (index) {
+    case 0:
+      return size >= 10000 && size <= 32768;
+    case 1:
+      return size == 3072;
+    case 2:
+      return size >= 65536;
+    default:
+      return false;
+  }
+}
+
+std::string openError(const std::string& name, const std::string& reason) {
+  return "Cannot open file \"" + name + "\". " + reason;
+}
+
+std::vector<uint8_t> loadFile(const std::string& name) {
+  const std::filesystem::path path = pathOf(name);
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) throw Exception(openError(name, ec.message()));
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    const int err = errno;
+    throw Exception(openError(name, err != 0 ? std::strerror(err) : "Access denied"));
+  }
+  std::vector<uint8_t> data(size);
+  in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size));
+  if (static_cast<uintmax_t>(in.gcount()) != size) {
+    throw Exception("Cannot read file \"" + name + "\"");
+  }
+  return data;
+}
+
+size_t lastSeparator(std::string_view text, std::string_view separators) {
+  return text.find_last_of(separators);
+}
+
+}  // namespace
+
+FileCheck checkImageFile(int index, const std::string& name, Log& log) {
+  FileCheck check;
+  if (name.empty()) {
+    check.hint = "No Filename";
+    return check;
+  }
+  std::error_code ec;
+  const std::filesystem::path path = pathOf(name);
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    check.hint = "File not found";
+    return check;
+  }
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec) {
+    check.hint = "File not found";
+    return check;
+  }
+  check.ok = sizeFits(index, size);
+  check.hint = check.ok ? name : "Filesize Error";
+  log.D(static_cast<int32_t>(
+      std::min<uintmax_t>(size, static_cast<uintmax_t>(std::numeric_limits<int32_t>::max()))));
+  return check;
+}
+
+std::string stripProgDir(const std::string& text, const std::string& progPath) {
+  const size_t sep = lastSeparator(text, "/\\");
+  if (sep == std::string::npos) return text;
+  std::string progDir = progPath;
+  while (!progDir.empty() && (progDir.back() == '/' || progDir.back() == '\\')) progDir.pop_back();
+  // The directory part of a file right under the root keeps its separator, as a root does.
+  std::string dir = text.substr(0, sep);
+  if (dir.empty()) dir = text.substr(0, 1);
+  if (dir != progDir) return text;
+  return text.substr(sep + 1);
+}
+
+std::string displayFileName(const std::string& name) {
+  const size_t sep = lastSeparator(name, "\\/:");
+  return sep == std::string::npos ? name : name.substr(sep + 1);
+}
+
+FlashJob::FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view,
+                   const TConfig& config)
+    : com_(com), esp_(esp), comEsp_(comEsp), log_(log), view_(view), config_(config) {}
+
+bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
+  running_ = true;
+  bool ok = false;
+  std::string message;
+  try {
+    runJob(tag, files);
+    ok = true;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "Unknown error";
+  }
+  if (!ok) {
+    // The chip reset and the close may fail themselves (a bridge pulled out mid-job); the job
+    // still ends, and the user sees the error that stopped it.
+    try {
+      com_.DoReset();
+    } catch (const std::exception&) {
+    }
+    try {
+      com_.DisConnect();
+    } catch (const std::exception&) {
+    }
+    view_.setStatusText("Error");
+    view_.execute(message, mtError, "Error", msgBut(mbClose), true);
+  }
+  endSteps();
+  running_ = false;
+  return ok;
+}
+
+void FlashJob::endSteps() {
+  view_.setProgressVisible(false);
+  view_.setUpdateEnabled(true);
+  view_.setEraseEnabled(true);
+}
+
+void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
+  com_.Tag = tag;
+  view_.setUpdateEnabled(false);
+  view_.setEraseEnabled(false);
+  view_.setMacText("---");
+  view_.processEvents();
+
+  if (!comEsp_.DoConnect()) throw Exception("No Device Found!");
+  view_.setStatusText("Connected");
+  view_.processEvents();
+  com_.ComFlush();
+  com_.clock().sleepMs(kPauseAfterDrainMs);
+
+  UsedCpu = cNONE;
+  std::string chipName;
+  UsedCpu = comEsp_.identifyChip(chipName);
+  if (UsedCpu != cESP32) throw Exception("Controller Error: " + chipName);
+
+  view_.setMacText(comEsp_.readMac(UsedCpu));
+  view_.processEvents();
+
+  esp_.changeBaud(config_.FastBaud, com_.cPort.customBaudRate());
+
+  if (stubIsPlaceholder() && view_.portName() != kSimPortName) {
+    throw Exception("No flasher stub built in: rebuild with FLINTMOOR_STUB_ESP32");
+  }
+  esp_.ESP32_InstallStub();
+
+  if (tag == 1) {
+    eraseJob();
+  } else if (tag == 2) {
+    for (int index = 0; index < 3; ++index) {
+      FlashImage(files[index], kImageAddress[index], index);
+    }
+  }
+
+  view_.setStatusText("OK");
+  view_.processEvents();
+  com_.DoReset();
+  com_.DisConnect();
+}
+
+void FlashJob::eraseJob() {
+  const int answer =
+      view_.execute("Erase Flash?", mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo),
+                    config_.DoBeep);
+  if (answer != mrYes) return;
+  view_.setStatusText("Erasing, please wait...");
+  view_.processEvents();
+  esp_.eraseChip();
+  view_.setStatusText("OK");
+  view_.processEvents();
+}
+
+bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) {
+  view_.setStatusText(displayFileName(name));
+  view_.processEvents();
+
+  std::vector<uint8_t> image = loadFile(name);
+  const uint32_t size = static_cast<uint32_t>(image.size());
+
+  // The bootloader is written for DIO mode and a 4 MB flash at 40 MHz whatever its header says;
+  // only this copy changes, never the file.
+  if (index == 0 && size >= 4 && image[0] == 0xE9) {
+    image[2] = 0x02;
+    image[3] = 0x20;
+    log_.BUFF(image.data(), static_cast<int>(std::min<uint32_t>(size, 6)));
+  }
+
+  view_.setProgressMax(static_cast<int>(size));
+  view_.setProgressVisible(true);
+  view_.processEvents();
+
+  esp_.flashStart(address, size, kBlockSize);
+  uint32_t written = 0;
+  while (written < size) {
+    const uint32_t block = std::min(kBlockSize, size - written);
+    view_.setProgressPos(static_cast<int>(written + block));
+    view_.processEvents();
+    esp_.flashWrite(image.data() + written, block);
+    com_.clock().sleepMs(kPauseAfterBlockMs);
+    written += block;
+  }
+
+  image.clear();
+  image.shrink_to_fit();
+  view_.setStatusText("OK");
+  view_.setProgressPos(0);
+  view_.setProgressVisible(false);
+  view_.processEvents();
+  com_.clock().sleepMs(kPauseAfterImageMs);
+  return true;
+}
+
+}  // namespace flintmoor

@@ -1,0 +1,134 @@
+// TComEsp: resets the chip into its ROM loader through DTR and RTS and synchronises with it (six
+// attempts alternating the fast and slow timings), and identifies the chip and reads its MAC.
+#include <cstdio>
+#include <string>
+
+#include "app/JobView.h"
+#include "comio/uComIo.h"
+#include "diag/Log.h"
+#include "esp/uEsp.h"
+
+namespace flintmoor {
+
+namespace {
+
+// The fixed SYNC frame: C0, header (direction 0, SYNC, length 36, checksum field 78 01 3A 00),
+// 07 07 12 20, 32 x 55, C0. No byte needs escaping; each character carries one byte value.
+const std::u16string& syncFrame() {
+  static const std::u16string frame = [] {
+    std::u16string f = {0xC0, 0x00, 0x08, 0x24, 0x00, 0x78, 0x01, 0x3A, 0x00,
+                        0x07, 0x07, 0x12, 0x20};
+    f.append(32, char16_t{0x55});
+    f.push_back(0xC0);
+    return f;
+  }();
+  return frame;
+}
+
+constexpr uint8_t kSyncOpcode = 0x08;
+constexpr int kSyncTries = 5;
+constexpr int kAttempts = 6;
+constexpr int32_t kSyncTimeoutMs = 200;
+
+constexpr uint32_t kChipIdReg = 0x40001000;
+constexpr uint32_t kIdEsp32 = 0x00F01D83;
+constexpr uint32_t kIdEsp32S2 = 0x000007C6;
+constexpr uint32_t kMacLowEsp32 = 0x3FF5A004;
+constexpr uint32_t kMacHighEsp32 = 0x3FF5A008;
+constexpr uint32_t kMacLowEsp32S2 = 0x3F41A044;
+constexpr uint32_t kMacHighEsp32S2 = 0x3F41A048;
+
+}  // namespace
+
+TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, JobView& view, const TConfig& config)
+    : com_(com), esp_(esp), log_(log), view_(view), config_(config) {}
+
+bool TComEsp::DoConnect() {
+  bool delay = !config_.FastFirst;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    view_.setStatusText(delay ? "Connect slow " : "Connect fast ");
+    view_.processEvents();
+    if (ConnectESP(config_.ConnBaud, delay)) return true;
+    delay = !delay;
+  }
+  return false;
+}
+
+bool TComEsp::ConnectESP(uint32_t baud, bool delay) {
+  TComPort& port = com_.cPort;
+  Clock& clock = com_.clock();
+  if (port.Connected()) port.Close();
+  port.setPort(view_.portName());
+  port.setCustomBaudRate(baud);
+  port.Open();
+
+  clock.sleepMs(50);
+  port.ClearBuffer(true, true);
+
+  // Hold the chip in reset with the boot-mode line released...
+  port.SetDTR(false);
+  port.SetRTS(true);
+  port.SetDTR(false);
+  clock.sleepMs(delay ? config_.SlowLow : config_.FastLow);
+  // ...release the reset while DTR asks for the serial loader...
+  port.SetDTR(true);
+  port.SetRTS(false);
+  port.SetDTR(true);
+  clock.sleepMs(delay ? config_.SlowHigh : config_.FastHigh);
+  // ...and withdraw that request once the chip has started.
+  port.SetDTR(false);
+
+  int32_t result = 0;
+  for (int tries = 0; tries < kSyncTries; ++tries) {
+    view_.setStatusText(view_.statusText() + "#");
+    view_.processEvents();
+    port.ClearBuffer(true, true);
+    com_.ComWriteStr(syncFrame());
+    result = esp_.getPacket(kSyncTimeoutMs, true);
+    if (result >= 1) break;
+  }
+  // Only the first answer is read; the chip's further answers stay queued for the caller's drain.
+  if (result >= 1 && esp_.Response.Command == kSyncOpcode) {
+    log_.BUFF(&esp_.Response, result);
+    return true;
+  }
+  return false;
+}
+
+TController TComEsp::identifyChip(std::string& name) {
+  uint32_t id = 0;
+  esp_.readReg(kChipIdReg, id);
+  if (id == kIdEsp32) {
+    name = "ESP32";
+    return cESP32;
+  }
+  if (id == kIdEsp32S2) {
+    name = "ESP32-S2";
+    return cESP32S2;
+  }
+  name.clear();
+  return cNONE;
+}
+
+std::string TComEsp::readMac(TController cpu) {
+  uint32_t low = 0;
+  uint32_t high = 0;
+  if (cpu == cESP32S2) {
+    esp_.readReg(kMacHighEsp32S2, high);
+    esp_.readReg(kMacLowEsp32S2, low);
+  } else {
+    esp_.readReg(kMacLowEsp32, low);
+    esp_.readReg(kMacHighEsp32, high);
+  }
+  return formatMac(low, high);
+}
+
+std::string TComEsp::formatMac(uint32_t low, uint32_t high) {
+  char text[18];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", (high >> 8) & 0xFFu,
+                high & 0xFFu, (low >> 24) & 0xFFu, (low >> 16) & 0xFFu, (low >> 8) & 0xFFu,
+                low & 0xFFu);
+  return text;
+}
+
+}  // namespace flintmoor
