@@ -70,7 +70,8 @@ class TComIo {
   // 115200 bit/s, then (open port only) 20 ms, purge, RTS on, DTR off, 50 ms, RTS off, DTR off.
   void DoReset();
   void DisConnect();
-  // Replaces the list with the system's port names, sorted case-insensitively as text.
+  // Replaces the list with the system's port names, sorted case-insensitively as text. A lister
+  // that raises Exception (the system keeps no port list) leaves the list as it was.
   void ListComPorts(std::vector<std::string>& list);
 
   // Run after every open and close (the LED hangs on them).
@@ -92,6 +93,7 @@ class TComIo {
  private:
   Clock& clock_;
   PortLister lister_;
+  std::vector<uint8_t> textOut_;  // ComWriteStr's bytes, kept to avoid an allocation per frame
 };
 
 // Brings the chip into its ROM loader: reset pulse, SYNC tries, six attempts.
