@@ -26,7 +26,9 @@ constexpr int64_t kResetHoldMs = 50;
 // Both front ends' missing-device code: ENOENT and ERROR_FILE_NOT_FOUND are both 2.
 constexpr int kNoSuchDevice = 2;
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Case-insensitive text order; names equal but for case fall back to the plain order so that the
 // result does not depend on the order in which the system lists them.
@@ -86,7 +88,9 @@ void TComPort::Close() {
 }
 
 namespace {
-[[noreturn]] void throwNotOpen() { throw EComPort("Port Not Open", 0); }
+[[noreturn]] void throwNotOpen() {
+  throw EComPort("Port Not Open", 0);
+}
 }  // namespace
 
 void TComPort::SetDTR(bool on) {
@@ -128,7 +132,9 @@ TComIo::TComIo(Clock& clock, SerialDeviceFactory factory, PortLister lister)
   };
 }
 
-int TComIo::ComGetSer(int timeOut) { return cPort.ReadByte(timeOut); }
+int TComIo::ComGetSer(int timeOut) {
+  return cPort.ReadByte(timeOut);
+}
 
 void TComIo::ComFlush() {
   const int64_t startUs = clock_.nowUs();
@@ -161,7 +167,9 @@ void TComIo::DoReset() {
   cPort.SetDTR(false);
 }
 
-void TComIo::DisConnect() { cPort.Close(); }
+void TComIo::DisConnect() {
+  cPort.Close();
+}
 
 void TComIo::ListComPorts(std::vector<std::string>& list) {
   if (!lister_) return;

@@ -1,0 +1,202 @@
+// The Win32 serial backend: an exclusive overlapped handle on "\\.\<name>", 1024-byte driver
+// queues, a binary 8N1 DCB without flow control, the time-out record that makes a one-byte read
+// return at once or after its time-out, and DTR and RTS through EscapeCommFunction.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/Error.h"
+#include "comio/Platform.h"
+#include "comio/SerialDevice.h"
+
+namespace flintmoor {
+
+namespace {
+
+constexpr DWORD kQueueSize = 1024;
+
+[[noreturn]] void fail(const char* text) {
+  throw EComPort(text, static_cast<int>(GetLastError()));
+}
+
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+  }
+  return wide;
+}
+
+class WinSerialDevice final : public SerialDevice {
+ public:
+  ~WinSerialDevice() override { close(); }
+
+  void open(const std::string& name, uint32_t baud) override {
+    close();
+    const std::wstring path = L"\\\\.\\" + widen(name);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) fail("Unable to open com port");
+    handle_ = handle;
+    try {
+      // Manual-reset events, one per direction, for the overlapped transfers.
+      readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      writeEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+      if (readEvent_ == nullptr || writeEvent_ == nullptr) fail("Unable to open com port");
+      if (!SetupComm(handle_, kQueueSize, kQueueSize)) fail("SetupComm function failed");
+      applyLineSettings(baud);
+      sendTimeouts();
+      DWORD modemStatus = 0;
+      if (!GetCommModemStatus(handle_, &modemStatus)) fail("GetCommModemStatus function failed");
+    } catch (...) {
+      close();
+      throw;
+    }
+  }
+
+  void close() noexcept override {
+    if (handle_ != INVALID_HANDLE_VALUE) {
+      PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT);
+      CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
+    }
+    if (readEvent_ != nullptr) CloseHandle(readEvent_);
+    if (writeEvent_ != nullptr) CloseHandle(writeEvent_);
+    readEvent_ = nullptr;
+    writeEvent_ = nullptr;
+  }
+
+  void setBaudRate(uint32_t baud) override { applyLineSettings(baud); }
+
+  void setDTR(bool on) override {
+    if (!EscapeCommFunction(handle_, on ? SETDTR : CLRDTR)) {
+      fail("EscapeCommFunction function failed");
+    }
+  }
+
+  void setRTS(bool on) override {
+    if (!EscapeCommFunction(handle_, on ? SETRTS : CLRRTS)) {
+      fail("EscapeCommFunction function failed");
+    }
+  }
+
+  void purge() noexcept override {
+    if (handle_ != INVALID_HANDLE_VALUE) PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+  }
+
+  // The device's write time-outs (1000 ms + 100 ms per byte) end the transfer, so the wait for it
+  // needs no limit of its own.
+  size_t write(const uint8_t* data, size_t count) override {
+    OVERLAPPED ov{};
+    ov.hEvent = writeEvent_;
+    ResetEvent(writeEvent_);
+    DWORD done = 0;
+    if (!WriteFile(handle_, data, static_cast<DWORD>(count), &done, &ov)) {
+      if (GetLastError() != ERROR_IO_PENDING) fail("WriteFile function failed");
+      if (WaitForSingleObject(writeEvent_, INFINITE) != WAIT_OBJECT_0) {
+        fail("WriteFile function failed");
+      }
+      if (!GetOverlappedResult(handle_, &ov, &done, FALSE)) fail("WriteFile function failed");
+    }
+    return done;
+  }
+
+  // With ReadIntervalTimeout and ReadTotalTimeoutMultiplier at MAXDWORD and the constant between
+  // 1 and MAXDWORD-1, a read returns a queued byte at once, else the first byte to arrive, else
+  // nothing after the constant's milliseconds.
+  int readByte(int timeoutMs) override {
+    setReadTotalMultiplier(MAXDWORD);
+    setReadTotalConstant(static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+
+    OVERLAPPED ov{};
+    ov.hEvent = readEvent_;
+    ResetEvent(readEvent_);
+    uint8_t byte = 0;
+    DWORD done = 0;
+    if (!ReadFile(handle_, &byte, 1, &done, &ov)) {
+      if (GetLastError() != ERROR_IO_PENDING) fail("ReadFile function failed");
+      if (WaitForSingleObject(readEvent_, INFINITE) != WAIT_OBJECT_0) {
+        fail("ReadFile function failed");
+      }
+      if (!GetOverlappedResult(handle_, &ov, &done, FALSE)) fail("ReadFile function failed");
+    }
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(handle_, &errors, &stat)) fail("ClearCommError function failed");
+    return done == 1 ? byte : -1;
+  }
+
+ private:
+  void applyLineSettings(uint32_t baud) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = baud;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    dcb.XonLim = 256;  // a quarter of the input queue
+    dcb.XoffLim = 256;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.XonChar = 17;
+    dcb.XoffChar = 19;
+    dcb.ErrorChar = 0;
+    dcb.EofChar = 0;
+    dcb.EvtChar = 0;
+    if (!SetCommState(handle_, &dcb)) fail("SetCommState function failed");
+  }
+
+  // Each setter hands the record to the device only when its own value changed, so a run of reads
+  // with the same time-out costs no settings call.
+  void setReadTotalMultiplier(DWORD value) {
+    if (timeouts_.ReadTotalTimeoutMultiplier == value) return;
+    timeouts_.ReadTotalTimeoutMultiplier = value;
+    sendTimeouts();
+  }
+
+  void setReadTotalConstant(DWORD value) {
+    if (timeouts_.ReadTotalTimeoutConstant == value) return;
+    timeouts_.ReadTotalTimeoutConstant = value;
+    sendTimeouts();
+  }
+
+  void sendTimeouts() {
+    if (!SetCommTimeouts(handle_, &timeouts_)) fail("SetCommTimeouts failed");
+  }
+
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  HANDLE readEvent_ = nullptr;
+  HANDLE writeEvent_ = nullptr;
+  // The record the device gets at open and after a read's time-out changed; it outlives a close.
+  // ReadTotal* start at 0 and every read sets them; writes may take 1000 ms + 100 ms per byte.
+  COMMTIMEOUTS timeouts_{MAXDWORD, 0, 0, 100, 1000};
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> makeOsSerialDevice() {
+  return std::make_unique<WinSerialDevice>();
+}
+
+}  // namespace flintmoor
