@@ -12,6 +12,21 @@ namespace flintmoor {
 class TComIo;
 class Log;
 
+// Opcodes of the bootloader and stub protocol.
+constexpr uint8_t kFlashBegin = 0x02;
+constexpr uint8_t kFlashData = 0x03;
+constexpr uint8_t kMemBegin = 0x05;
+constexpr uint8_t kMemEnd = 0x06;
+constexpr uint8_t kMemData = 0x07;
+constexpr uint8_t kSync = 0x08;
+constexpr uint8_t kWriteReg = 0x09;
+constexpr uint8_t kReadReg = 0x0A;
+constexpr uint8_t kSpiSetParams = 0x0B;
+constexpr uint8_t kSpiAttach = 0x0D;
+constexpr uint8_t kChangeBaudrate = 0x0F;
+constexpr uint8_t kSpiFlashMd5 = 0x13;
+constexpr uint8_t kEraseFlash = 0xD0;
+
 #pragma pack(push, 1)
 struct TRequest {
   uint8_t Direction;
@@ -30,42 +45,118 @@ struct TResponse {
 };
 #pragma pack(pop)
 
+// The five values of a flasher stub image. The spans point into the image that was read.
+struct StubImage {
+  std::span<const uint8_t> text;
+  uint32_t textStart = 0;
+  uint32_t entry = 0;
+  std::span<const uint8_t> data;
+  uint32_t dataStart = 0;
+};
+
+// Reads a stub image in the resource layout: a protocol-3 pickle of the dictionary {text,
+// text_start, entry, data, data_start}, text as 32-bit-length bytes, data as one-byte-length
+// bytes, the addresses as 4-byte integers; L + D + 102 bytes in all. The offsets follow from the
+// text length L and the data length D. Every fixed byte (opcodes, memo indices, key names and
+// their lengths) and the total length are checked; any mismatch raises Exception("Error Stub
+// Image").
+StubImage readStubImage(std::span<const uint8_t> image);
+
 class TEsp {
  public:
+  // Every field starts zeroed; StatusErr points at Response.Data[0].
   TEsp(TComIo& com, Log& log);
 
-  // Packet layer.
+  // --- Packet layer: raises nothing but the serial port's EComPort.
+
+  // Builds Request from the cnt payload bytes at ptr (checksum 0xEF XOR the payload bytes from
+  // index 16 on, 0 for 16 bytes or fewer), frames it into IoBuf, purges both port queues and
+  // writes the frame in one write. A cnt larger than Request.Data sends nothing.
   void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com);
-  // Decoded byte count, -1 time-out (or the hunt bound), -2 direction, -3 frame longer than
-  // Response, -7 invalid escape. Timeout bounds each byte, in milliseconds.
+
+  // Reads one frame into Response. Timeout bounds each byte, in milliseconds. Bytes before the
+  // first END are skipped, at most 65535 of them and for less than twice Timeout (measured on
+  // the link's clock); a frame longer than Response is read to its END under the same bounds
+  // but stored only as far as Response reaches.
+  // Result: decoded byte count (header included); -1 time-out or a hunt bound reached; -2
+  // ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
   int32_t getPacket(int32_t Timeout, bool ChkDir);
 
-  // Bootloader commands.
+  // --- Bootloader commands. A reply too short to carry the status byte (and, where it is read,
+  // the error code) counts as no reply.
+
+  // CHANGE_BAUDRATE, 200 ms. Only when the chip agreed does the port switch to newBaud;
+  // otherwise nothing happens and nothing is raised.
   void changeBaud(uint32_t newBaud, uint32_t oldBaud);
+  // READ_REG, 300 ms; value receives the register only on success. "Read Reg: 0x%0.8x".
   void readReg(uint32_t adr, uint32_t& value);
+  // WRITE_REG (mask all ones, delay 0), 300 ms. "Write Reg: 0x%0.8x".
   void writeReg(uint32_t adr, uint32_t value);
+  // SPI_ATTACH with one zero word (the stub's form), 100 ms. "Error SPI_ATTACH".
   void spiAttach();
+  // ERASE_FLASH, 20000 ms; always dumps Response. "Error ERASE_FLASH".
   void eraseChip();
+  // FLASH_BEGIN for the stub, 5000 ms; logs BLK/ERA/ADR; any reply frame succeeds (the status is
+  // not examined); Sequence := 0. "Error Flash Start" (also for a BlockSize of 0, sent nowhere).
   void flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize);
+  // FLASH_DATA of one block of at most 16400 bytes, 2000 ms. "Error Flash Write" without a
+  // reply (or for a larger block, sent nowhere); "Error Flash" after logging the sequence, status
+  // and error code and dumping Request when the status is not 0. Sequence grows on success.
   void flashWrite(const uint8_t* ptr, uint32_t size);
 
-  // Flasher stub upload from the built-in resources "STUB_ESP32" / "STUB_ESP32S2".
+  // --- Commands for writing through the ROM loader.
+
+  // SPI_ATTACH with eight zero bytes (the ROM's form), 100 ms. "Error SPI_ATTACH".
+  void romSpiAttach();
+  // SPI_SET_PARAMS for a 4 MiB flash (blocks 64 KiB, sectors 4 KiB, pages 256), 100 ms.
+  // "Error SPI_SET_PARAMS".
+  void spiSetParams();
+  // FLASH_BEGIN with 4096-byte blocks, logged like flashStart. The ROM erases the region before
+  // it answers, so the time-out is 5000 ms plus 2000 ms per started 64 KiB of the erase size.
+  // Needs a reply with status 0; "Error Flash Start". Sequence := 0.
+  void romFlashStart(uint32_t Offset, uint32_t ImageSize);
+  // SPI_FLASH_MD5 of size bytes at addr; 5000 ms plus 2000 ms per started MiB. Takes the ROM's
+  // reply (32 hex digits, then status) or the stub's (16 raw bytes, then status); digest is
+  // written only on success. "Error SPI_FLASH_MD5".
+  void flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]);
+
+  // --- Flasher stub upload: MEM_BEGIN/MEM_DATA per segment, MEM_END, then the "OHAI" greeting.
+  // The image is read (and checked) before anything is sent. The ESP32 variant uses 6144-byte
+  // blocks and announces 0 blocks for a text that fits one; the ESP32-S2 variant 2048-byte blocks.
+
+  // From the built-in resource "STUB_ESP32" / "STUB_ESP32S2"; an absent resource raises
+  // "Resource STUB_ESP32S2 not found" (with its name).
   void ESP32_InstallStub();
   void ESP32S2_InstallStub();
-
-  uint8_t* StatusErr;
-  TRequest Request;
-  TResponse Response;
+  void ESP32_InstallStub(std::span<const uint8_t> image);
+  void ESP32S2_InstallStub(std::span<const uint8_t> image);
 
  private:
+  struct StubPlan;
+  static const StubPlan& esp32Plan();
+  static const StubPlan& esp32S2Plan();
+  void installStub(const StubPlan& plan, std::span<const uint8_t> image);
+  void loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
   void addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem = nullptr);
+  // Sends OutBuf and reads the reply with the direction check; true when the reply carries the
+  // status byte and it is 0.
+  bool exchange(uint8_t com, int32_t timeout);
+  void dumpResponse();
+  void logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize);
 
   TComIo& com_;
   Log& log_;
+
+  // The protocol fields, in this order.
   int32_t Sequence = 0;
   int32_t OutPos = 0;
-  uint8_t OutBuf[16416];
-  uint8_t IoBuf[2 + 2 * (8 + 16416)];
+  uint8_t OutBuf[16416] = {};
+  uint8_t IoBuf[2 + 2 * (8 + 16416)] = {};
+
+ public:
+  uint8_t* StatusErr = nullptr;
+  TRequest Request = {};
+  TResponse Response = {};
 };
 
 }  // namespace flintmoor

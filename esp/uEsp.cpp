@@ -1,0 +1,515 @@
+// TEsp: the packet layer (addOut, sendPacket, getPacket), the bootloader commands, the stub image
+// reader and the flasher stub upload.
+#include "esp/uEsp.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "base/Error.h"
+#include "comio/uComIo.h"
+#include "diag/Log.h"
+#include "esp/StubResource.h"
+
+namespace flintmoor {
+
+// Request and Response are the wire images of the packets; their numbers are little-endian.
+static_assert(std::endian::native == std::endian::little);
+static_assert(sizeof(TRequest) == 8 + 16416 && sizeof(TResponse) == 8 + 16384);
+
+namespace {
+
+constexpr uint8_t kEnd = 0xC0;
+constexpr uint8_t kEsc = 0xDB;
+constexpr uint8_t kEscEnd = 0xDC;
+constexpr uint8_t kEscEsc = 0xDD;
+
+// A peer that chatters without ever sending END must not keep the reader forever.
+constexpr uint32_t kHuntByteLimit = 65536;
+
+// The smallest reply that carries the status byte, and the one that also carries the error code.
+constexpr int32_t kWithStatus = 9;
+constexpr int32_t kWithError = 10;
+
+constexpr uint32_t kFlashDataHeader = 16;
+
+uint32_t readLe32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The fixed pieces of the stub image layout, in the order they appear.
+constexpr uint8_t kStubPrologue[] = {0x80, 0x03, 0x7D, 0x71, 0x00, 0x28, 0x58, 0x04, 0x00,
+                                     0x00, 0x00, 't',  'e',  'x',  't',  0x71, 0x01, 0x42};
+constexpr uint8_t kStubTextStartKey[] = {0x71, 0x02, 0x58, 0x0A, 0x00, 0x00, 0x00,
+                                         't',  'e',  'x',  't',  '_',  's',  't',
+                                         'a',  'r',  't',  0x71, 0x03, 0x4A};
+constexpr uint8_t kStubEntryKey[] = {0x58, 0x05, 0x00, 0x00, 0x00, 'e', 'n',
+                                     't',  'r',  'y',  0x71, 0x04, 0x4A};
+constexpr uint8_t kStubDataKey[] = {0x58, 0x04, 0x00, 0x00, 0x00, 'd',
+                                    'a',  't',  'a',  0x71, 0x05, 0x43};
+constexpr uint8_t kStubDataStartKey[] = {0x71, 0x06, 0x58, 0x0A, 0x00, 0x00, 0x00,
+                                         'd',  'a',  't',  'a',  '_',  's',  't',
+                                         'a',  'r',  't',  0x71, 0x07, 0x4A};
+constexpr uint8_t kStubTrailer[] = {0x75, 0x2E};
+
+// Walks the image front to back; every read is bounds-checked.
+class StubCursor {
+ public:
+  explicit StubCursor(std::span<const uint8_t> image) : image_(image) {}
+
+  template <size_t N>
+  void expect(const uint8_t (&fixed)[N]) {
+    if (std::memcmp(take(N).data(), fixed, N) != 0) fail();
+  }
+  uint32_t word() { return readLe32(take(4).data()); }
+  uint8_t byte() { return take(1)[0]; }
+  std::span<const uint8_t> take(size_t n) {
+    if (n > image_.size() - pos_) fail();
+    auto part = image_.subspan(pos_, n);
+    pos_ += n;
+    return part;
+  }
+  void expectEnd() {
+    if (pos_ != image_.size()) fail();
+  }
+
+ private:
+  [[noreturn]] static void fail() { throw Exception("Error Stub Image"); }
+
+  std::span<const uint8_t> image_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+StubImage readStubImage(std::span<const uint8_t> image) {
+  StubCursor in(image);
+  StubImage stub;
+  in.expect(kStubPrologue);
+  const uint32_t textLength = in.word();
+  stub.text = in.take(textLength);
+  in.expect(kStubTextStartKey);
+  stub.textStart = in.word();
+  in.expect(kStubEntryKey);
+  stub.entry = in.word();
+  in.expect(kStubDataKey);
+  stub.data = in.take(in.byte());
+  in.expect(kStubDataStartKey);
+  stub.dataStart = in.word();
+  in.expect(kStubTrailer);
+  in.expectEnd();
+  return stub;
+}
+
+TEsp::TEsp(TComIo& com, Log& log) : com_(com), log_(log), StatusErr(&Response.Data[0]) {}
+
+// ---------------------------------------------------------------------------------------------
+// Packet layer
+
+void TEsp::addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem) {
+  const auto room = [&](size_t n) { return size_t(OutPos) + n <= sizeof(OutBuf); };
+  switch (kind) {
+    case 0:
+      OutPos = 0;
+      break;
+    case 1:
+    case 2:
+    case 3: {
+      const size_t n = kind == 3 ? 4 : kind;
+      if (!room(n)) return;
+      for (size_t i = 0; i < n; ++i) OutBuf[OutPos++] = uint8_t(value >> (8 * i));
+      break;
+    }
+    case 4:
+      if (len == 0 || mem == nullptr || !room(len)) return;
+      std::memcpy(OutBuf + OutPos, mem, len);
+      OutPos += len;
+      break;
+    default:
+      break;
+  }
+}
+
+void TEsp::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com) {
+  if (cnt > sizeof(Request.Data)) return;
+  Request.Direction = 0;
+  Request.Command = com;
+  Request.Size = cnt;
+  Request.Chksum = 0;
+  for (uint16_t i = 0; i < cnt; ++i) {
+    if (i == 16) Request.Chksum = 0xEF;
+    if (i >= 16) Request.Chksum ^= ptr[i];
+    Request.Data[i] = ptr[i];
+  }
+
+  const auto* raw = reinterpret_cast<const uint8_t*>(&Request);
+  size_t n = 0;
+  IoBuf[n++] = kEnd;
+  for (size_t i = 0; i < size_t(cnt) + 8; ++i) {
+    const uint8_t b = raw[i];
+    if (b == kEnd) {
+      IoBuf[n++] = kEsc;
+      IoBuf[n++] = kEscEnd;
+    } else if (b == kEsc) {
+      IoBuf[n++] = kEsc;
+      IoBuf[n++] = kEscEsc;
+    } else {
+      IoBuf[n++] = b;
+    }
+  }
+  IoBuf[n++] = kEnd;
+
+  com_.cPort.ClearBuffer(true, true);
+  com_.cPort.Write(IoBuf, n);
+}
+
+namespace {
+
+// Reads and drops bytes up to and including the next END. False on a per-byte time-out, after
+// kHuntByteLimit bytes without END, or once twice the per-byte time-out has passed without END.
+bool skipToEnd(TComIo& com, int32_t timeout) {
+  Clock& clock = com.clock();
+  const int64_t start = clock.nowUs();
+  const int64_t limit = 2 * int64_t(timeout) * 1000;
+  for (uint32_t skipped = 0;;) {
+    const int b = com.ComGetSer(timeout);
+    if (b < 0) return false;
+    if (b == kEnd) return true;
+    if (++skipped >= kHuntByteLimit || clock.nowUs() - start >= limit) return false;
+  }
+}
+
+}  // namespace
+
+int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
+  if (!skipToEnd(com_, Timeout)) return -1;
+
+  auto* dst = reinterpret_cast<uint8_t*>(&Response);
+  int32_t count = 0;
+  for (;;) {
+    int b = com_.ComGetSer(Timeout);
+    if (b < 0) return -1;
+    if (b == kEnd) break;
+    if (b == kEsc) {
+      b = com_.ComGetSer(Timeout);
+      if (b < 0) return -1;
+      if (b == kEscEnd) {
+        b = kEnd;
+      } else if (b == kEscEsc) {
+        b = kEsc;
+      } else {
+        return -7;
+      }
+    }
+    if (size_t(count) == sizeof(Response)) return skipToEnd(com_, Timeout) ? -3 : -1;
+    dst[count++] = uint8_t(b);
+  }
+  if (ChkDir && Response.Direction != 1) return -2;
+  return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bootloader commands
+
+bool TEsp::exchange(uint8_t com, int32_t timeout) {
+  StatusErr = &Response.Data[0];
+  sendPacket(OutBuf, uint16_t(OutPos), com);
+  return getPacket(timeout, true) >= kWithStatus && *StatusErr == 0;
+}
+
+void TEsp::dumpResponse() {
+  // The length field comes from the wire; the dump must stay inside Response.
+  const size_t n = std::min<size_t>(8 + size_t(Response.Size), sizeof(Response));
+  log_.BUFF(&Response, int(n));
+}
+
+void TEsp::changeBaud(uint32_t newBaud, uint32_t oldBaud) {
+  addOut(0, 0, 0);
+  addOut(3, newBaud, 0);
+  addOut(3, oldBaud, 0);
+  if (exchange(kChangeBaudrate, 200)) com_.cPort.setCustomBaudRate(newBaud);
+}
+
+void TEsp::readReg(uint32_t adr, uint32_t& value) {
+  addOut(0, 0, 0);
+  addOut(3, adr, 0);
+  if (!exchange(kReadReg, 300)) throw Exception(formatLog("Read Reg: 0x%0.8x", {adr}));
+  value = Response.Value;
+}
+
+void TEsp::writeReg(uint32_t adr, uint32_t value) {
+  addOut(0, 0, 0);
+  addOut(3, adr, 0);
+  addOut(3, value, 0);
+  addOut(3, 0xFFFFFFFF, 0);
+  addOut(3, 0, 0);
+  if (!exchange(kWriteReg, 300)) throw Exception(formatLog("Write Reg: 0x%0.8x", {adr}));
+}
+
+void TEsp::spiAttach() {
+  addOut(0, 0, 0);
+  addOut(3, 0, 0);
+  if (!exchange(kSpiAttach, 100)) throw Exception("Error SPI_ATTACH");
+}
+
+void TEsp::eraseChip() {
+  addOut(0, 0, 0);
+  StatusErr = &Response.Data[0];
+  sendPacket(OutBuf, 0, kEraseFlash);
+  const int32_t result = getPacket(20000, true);
+  dumpResponse();
+  if (result < kWithStatus || *StatusErr != 0) throw Exception("Error ERASE_FLASH");
+}
+
+void TEsp::logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize) {
+  log_.L('=');
+  log_.F("BLK: %d", {blocks});
+  log_.F("ERA: %d", {eraseSize});
+  log_.F("ADR: %x", {Offset});
+}
+
+void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize) {
+  if (BlockSize == 0) throw Exception("Error Flash Start");
+  const auto blocks = uint32_t((uint64_t(ImageSize) + BlockSize - 1) / BlockSize);
+  const uint32_t eraseSize = BlockSize * blocks;
+  logFlashBegin(Offset, blocks, eraseSize);
+  addOut(0, 0, 0);
+  addOut(3, eraseSize, 0);
+  addOut(3, blocks, 0);
+  addOut(3, BlockSize, 0);
+  addOut(3, Offset, 0);
+  sendPacket(OutBuf, uint16_t(OutPos), kFlashBegin);
+  if (getPacket(5000, true) <= 0) throw Exception("Error Flash Start");
+  Sequence = 0;
+}
+
+void TEsp::flashWrite(const uint8_t* ptr, uint32_t size) {
+  if (size > sizeof(OutBuf) - kFlashDataHeader) throw Exception("Error Flash Write");
+  addOut(0, 0, 0);
+  addOut(3, size, 0);
+  addOut(3, uint32_t(Sequence), 0);
+  addOut(3, 0, 0);
+  addOut(3, 0, 0);
+  addOut(4, 0, uint16_t(size), ptr);
+  sendPacket(OutBuf, uint16_t(OutPos), kFlashData);
+  const int32_t result = getPacket(2000, true);
+  if (result < kWithStatus) throw Exception("Error Flash Write");
+  if (Response.Data[0] != 0) {
+    if (result < kWithError) throw Exception("Error Flash Write");
+    log_.F("%3d: %d = %02x", {Sequence, Response.Data[0], Response.Data[1]});
+    log_.BUFF(&Request, 8 + Request.Size);
+    throw Exception("Error Flash");
+  }
+  ++Sequence;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands for writing through the ROM loader
+
+void TEsp::romSpiAttach() {
+  addOut(0, 0, 0);
+  addOut(3, 0, 0);
+  addOut(3, 0, 0);
+  if (!exchange(kSpiAttach, 100)) throw Exception("Error SPI_ATTACH");
+}
+
+void TEsp::spiSetParams() {
+  addOut(0, 0, 0);
+  addOut(3, 0, 0);         // flash id
+  addOut(3, 0x400000, 0);  // total size
+  addOut(3, 0x10000, 0);   // block
+  addOut(3, 0x1000, 0);    // sector
+  addOut(3, 0x100, 0);     // page
+  addOut(3, 0xFFFF, 0);    // status mask
+  if (!exchange(kSpiSetParams, 100)) throw Exception("Error SPI_SET_PARAMS");
+}
+
+void TEsp::romFlashStart(uint32_t Offset, uint32_t ImageSize) {
+  constexpr uint64_t kRomBlock = 4096;
+  constexpr uint64_t kEraseUnit = 0x10000;
+  const uint64_t blocks = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock;
+  const uint64_t eraseSize = blocks * kRomBlock;
+  const auto timeout = int32_t(5000 + 2000 * ((eraseSize + kEraseUnit - 1) / kEraseUnit));
+  logFlashBegin(Offset, uint32_t(blocks), uint32_t(eraseSize));
+  addOut(0, 0, 0);
+  addOut(3, uint32_t(eraseSize), 0);
+  addOut(3, uint32_t(blocks), 0);
+  addOut(3, uint32_t(kRomBlock), 0);
+  addOut(3, Offset, 0);
+  if (!exchange(kFlashBegin, timeout)) throw Exception("Error Flash Start");
+  Sequence = 0;
+}
+
+namespace {
+
+int hexDigit(uint8_t c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+void TEsp::flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]) {
+  constexpr uint64_t kMiB = 0x100000;
+  const auto timeout = int32_t(5000 + 2000 * ((uint64_t(size) + kMiB - 1) / kMiB));
+  addOut(0, 0, 0);
+  addOut(3, addr, 0);
+  addOut(3, size, 0);
+  addOut(3, 0, 0);
+  addOut(3, 0, 0);
+  sendPacket(OutBuf, uint16_t(OutPos), kSpiFlashMd5);
+  const int32_t result = getPacket(timeout, true);
+
+  uint8_t sum[16];
+  const uint8_t* d = Response.Data;
+  if (Response.Size == 36 && result >= 8 + 33 && d[32] == 0) {  // ROM: hex digits
+    for (int i = 0; i < 16; ++i) {
+      const int hi = hexDigit(d[2 * i]);
+      const int lo = hexDigit(d[2 * i + 1]);
+      if (hi < 0 || lo < 0) throw Exception("Error SPI_FLASH_MD5");
+      sum[i] = uint8_t(hi << 4 | lo);
+    }
+  } else if (Response.Size == 18 && result >= 8 + 17 && d[16] == 0) {  // stub: raw bytes
+    std::memcpy(sum, d, 16);
+  } else {
+    throw Exception("Error SPI_FLASH_MD5");
+  }
+  std::memcpy(digest, sum, 16);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Flasher stub upload
+
+struct TEsp::StubPlan {
+  const char* resource;
+  uint32_t blockSize;
+  // The ESP32 ROM exchange announces 0 blocks for a text segment that goes in one block.
+  bool singleTextBlockAnnouncedAsZero;
+  int32_t beginTimeout;
+  int32_t dataTimeout;
+  int32_t endTimeout;
+  int32_t greetTimeout;
+  const char* textBeginError;
+  const char* textDataError;
+  bool textDataErrorWithResult;
+  const char* dataBeginError;
+  const char* dataDataError;
+};
+
+void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr,
+                       bool text) {
+  const size_t size = seg.size();
+  const size_t blocks = std::max<size_t>(1, (size + plan.blockSize - 1) / plan.blockSize);
+  const size_t announced = text && blocks == 1 && plan.singleTextBlockAnnouncedAsZero ? 0 : blocks;
+
+  addOut(0, 0, 0);
+  addOut(3, uint32_t(size), 0);
+  addOut(3, uint32_t(announced), 0);
+  addOut(3, plan.blockSize, 0);
+  addOut(3, addr, 0);
+  sendPacket(OutBuf, uint16_t(OutPos), kMemBegin);
+  if (getPacket(plan.beginTimeout, true) <= 0) {
+    throw Exception(text ? plan.textBeginError : plan.dataBeginError);
+  }
+  dumpResponse();
+
+  for (size_t seq = 0; seq < blocks; ++seq) {
+    const size_t from = seq * plan.blockSize;
+    const size_t len = std::min<size_t>(plan.blockSize, size - from);
+    addOut(0, 0, 0);
+    addOut(3, uint32_t(len), 0);
+    addOut(3, uint32_t(seq), 0);
+    addOut(3, 0, 0);
+    addOut(3, 0, 0);
+    addOut(4, 0, uint16_t(len), seg.data() + from);
+    sendPacket(OutBuf, uint16_t(OutPos), kMemData);
+    const int32_t result = getPacket(plan.dataTimeout, true);
+    if (result <= 0) {
+      std::string message = text ? plan.textDataError : plan.dataDataError;
+      if (text && plan.textDataErrorWithResult) message += std::to_string(result);
+      throw Exception(message);
+    }
+    dumpResponse();
+  }
+}
+
+void TEsp::installStub(const StubPlan& plan, std::span<const uint8_t> image) {
+  const StubImage stub = readStubImage(image);
+
+  loadSegment(plan, stub.text, stub.textStart, true);
+  loadSegment(plan, stub.data, stub.dataStart, false);
+
+  addOut(0, 0, 0);
+  addOut(3, 0, 0);
+  addOut(3, stub.entry, 0);
+  sendPacket(OutBuf, uint16_t(OutPos), kMemEnd);
+  if (getPacket(plan.endTimeout, true) <= 0) throw Exception("Error MEM_END");
+
+  if (getPacket(plan.greetTimeout, false) != 4) throw Exception("Error ENTRY");
+  log_.BUFF(&Response, 4);
+  const auto* greeting = reinterpret_cast<const uint8_t*>(&Response);
+  if (std::memcmp(greeting, "OHAI", 4) != 0) throw Exception("Error Entry-Code");
+}
+
+namespace {
+
+std::span<const uint8_t> resourceOrThrow(const char* name) {
+  const auto image = stubResource(name);
+  if (image.empty()) throw Exception(std::string("Resource ") + name + " not found");
+  return image;
+}
+
+}  // namespace
+
+const TEsp::StubPlan& TEsp::esp32Plan() {
+  static constexpr StubPlan plan = {.resource = "STUB_ESP32",
+                                    .blockSize = 6144,
+                                    .singleTextBlockAnnouncedAsZero = true,
+                                    .beginTimeout = 200,
+                                    .dataTimeout = 500,
+                                    .endTimeout = 200,
+                                    .greetTimeout = 200,
+                                    .textBeginError = "Error MEM_BEGIN",
+                                    .textDataError = "Error MEM_DATA",
+                                    .textDataErrorWithResult = false,
+                                    .dataBeginError = "Error MEM_BEGIN",
+                                    .dataDataError = "Error MEM_DATA"};
+  return plan;
+}
+
+const TEsp::StubPlan& TEsp::esp32S2Plan() {
+  static constexpr StubPlan plan = {.resource = "STUB_ESP32S2",
+                                    .blockSize = 2048,
+                                    .singleTextBlockAnnouncedAsZero = false,
+                                    .beginTimeout = 100,
+                                    .dataTimeout = 500,
+                                    .endTimeout = 100,
+                                    .greetTimeout = 100,
+                                    .textBeginError = "Error MEM_BEGIN-TEXT",
+                                    .textDataError = "Error MEM_DATA-TEXT ",
+                                    .textDataErrorWithResult = true,
+                                    .dataBeginError = "Error MEM_BEGIN-DATA",
+                                    .dataDataError = "Error MEM_DATA-DATA"};
+  return plan;
+}
+
+void TEsp::ESP32_InstallStub() {
+  installStub(esp32Plan(), resourceOrThrow(esp32Plan().resource));
+}
+
+void TEsp::ESP32S2_InstallStub() {
+  installStub(esp32S2Plan(), resourceOrThrow(esp32S2Plan().resource));
+}
+
+void TEsp::ESP32_InstallStub(std::span<const uint8_t> image) {
+  installStub(esp32Plan(), image);
+}
+
+void TEsp::ESP32S2_InstallStub(std::span<const uint8_t> image) {
+  installStub(esp32S2Plan(), image);
+}
+
+}  // namespace flintmoor
