@@ -1,0 +1,407 @@
+// The main window: start-up steps, the port list, the file check, the job's view, the window
+// placement and the orderly close.
+#include "app/uMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <vector>
+
+#include "app/FlashJob.h"
+#include "app/IniFile.h"
+#include "app/MainWidgets.h"
+#include "app/Settings.h"
+#include "app/Startup.h"
+#include "app/StrNatComp.h"
+#include "comio/uComIo.h"
+#include "diag/uDebug.h"
+#include "diag/uMessageBox.h"
+#include "esp/uEsp.h"
+#include "ui_uMain.h"
+
+namespace flintmoor {
+
+namespace {
+
+const QColor kFailColour(255, 192, 192);
+const QColor kNavy(0, 0, 128);
+const QColor kMaroon(128, 0, 0);
+
+QFont pixelFont(int pixels, bool bold) {
+  QFont f("Calibri");
+  f.setPixelSize(pixels);
+  f.setBold(bold);
+  return f;
+}
+
+std::string exeDirectory(const std::string& exePath) {
+  QString dir = QFileInfo(QString::fromStdString(exePath)).absolutePath();
+  if (!dir.endsWith('/')) dir += '/';
+  return dir.toStdString();
+}
+
+std::vector<std::string> toStd(const QStringList& list) {
+  std::vector<std::string> out;
+  for (const QString& s : list) out.push_back(s.toStdString());
+  return out;
+}
+
+// What the placement rules need of the screens.
+ScreenInfo screenInfo(const QWidget* window) {
+  ScreenInfo info;
+  QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  if (screen != nullptr) {
+    const QRect desktop = screen->virtualGeometry();
+    info.desktopWidth = desktop.width();
+    info.desktopHeight = desktop.height();
+    info.pixelsPerInch = qRound(screen->logicalDotsPerInch());
+  }
+  info.onMonitor = [](int x, int y) { return QGuiApplication::screenAt(QPoint(x, y)) != nullptr; };
+  return info;
+}
+
+}  // namespace
+
+TMain::TMain(const std::string& exePath, const QStringList& args, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui_TMain>()), exePath_(exePath), args_(args) {
+  ui->setupUi(this);
+  setFixedSize(385, 245);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  applyLook();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName("Timer1");
+  Timer1->setSingleShot(true);
+  connect(Timer1, &QTimer::timeout, this, &TMain::Timer1Timer);
+
+  for (TFileEdit* edit : {ui->edBoot, ui->edPart, ui->edFirm}) {
+    connect(edit, &QLineEdit::textChanged, this, [this, edit] { edFilenameChange(edit); });
+  }
+  for (QPushButton* button : {ui->butErase, ui->butUpdate}) {
+    connect(button, &QPushButton::clicked, this, [this, button] { ButStartClick(button); });
+  }
+  connect(ui->cbPort, &TPortComboBox::dropDown, this, &TMain::cbPortDropDown);
+
+  // FormCreate.
+  ProgTitle = programTitle(buildVersion());
+  ProgPath = exeDirectory(exePath_);
+  ini_ = std::make_unique<IniFile>(ProgPath, kSettingsFileName);
+  QGuiApplication::setApplicationDisplayName(QString::fromStdString(ProgTitle));
+  setWindowTitle(QString::fromStdString(ProgTitle));
+}
+
+TMain::~TMain() = default;
+
+void TMain::applyLook() {
+  setFont(pixelFont(15, false));
+  for (QLabel* caption : {ui->labBoot, ui->labPart, ui->labFirm}) {
+    caption->setFont(pixelFont(13, true));
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{ui->labMac, ui->LabMac, ui->labComPort,
+                                                    ui->cbPort, ui->butErase, ui->butUpdate}) {
+    w->setFont(pixelFont(15, true));
+  }
+  ui->sBar->setFont(pixelFont(16, true));
+  QPalette navy = ui->labMac->palette();
+  navy.setColor(QPalette::WindowText, kNavy);
+  ui->labMac->setPalette(navy);
+  QPalette maroon = ui->LabMac->palette();
+  maroon.setColor(QPalette::WindowText, kMaroon);
+  ui->LabMac->setPalette(maroon);
+  // A label keeps its place but grows to the height its font needs, so no text is clipped: the
+  // field captions downwards (their field overlaps the spare room), the others about their middle.
+  for (QLabel* label :
+       {ui->labBoot, ui->labPart, ui->labFirm, ui->labMac, ui->LabMac, ui->labComPort}) {
+    const int needed = QFontMetrics(label->font()).height();
+    if (label->height() >= needed) continue;
+    const bool caption = label->parentWidget() == ui->fileBand;
+    const int top = caption ? label->y() : label->y() - (needed - label->height()) / 2;
+    if (caption) label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setGeometry(label->x(), top, label->width(), needed);
+    label->lower();
+  }
+  ui->butErase->setIcon(eraseIcon());
+  ui->butUpdate->setIcon(updateIcon());
+  ui->butErase->setIconSize(QSize(20, 20));
+  ui->butUpdate->setIconSize(QSize(20, 20));
+  ui->pBar->setMinimum(0);
+  ui->pBar->setVisible(false);
+}
+
+void TMain::attach(TDebug& debug, TMsgBox& msgBox, TComIo& com) {
+  debug_ = &debug;
+  msgBox_ = &msgBox;
+  com_ = &com;
+  com.cPortAfterOpen = [this] { ui->LED1->setLit(true); };
+  com.cPortAfterClose = [this] { ui->LED1->setLit(false); };
+}
+
+void TMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    FormShow();
+  }
+}
+
+void TMain::FormShow() {
+  Log& log = *debug_;
+  const Version version = buildVersion();
+  const bool debugSwitch = hasDebugSwitch(toStd(args_));
+  // A failed copy (no "dist" directory, for one) is of no concern to the user.
+  if (debugSwitch) copyToDist(exePath_, version);
+
+  ProgTitle = programTitle(version);
+  QGuiApplication::setApplicationDisplayName(QString::fromStdString(ProgTitle));
+  setWindowTitle(QString::fromStdString(ProgTitle));
+
+  Config = readConfigAsRead(*ini_, log);
+  usedConfig_ = clampConfig(Config, &log);
+  fillPortList(QString::fromStdString(readComPort(*ini_)));
+
+  const std::array<std::string, 3> files = readFiles(*ini_);
+  for (int tag = 0; tag < 3; ++tag) field(tag)->setText(QString::fromStdString(files[tag]));
+
+  restorePlacement();
+  // The log window stands flush right of the window where the placement put it.
+  if (debugSwitch) debug_->placeRightOf(this);
+  if (pendingState_ >= 0) {
+    const auto state = static_cast<WindowState>(pendingState_);
+    if (state == WindowState::Maximized) setWindowState(windowState() | Qt::WindowMaximized);
+    if (state == WindowState::Minimized) {
+      // Minimising the main window minimises the whole application.
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->isVisible() || w == this) w->setWindowState(w->windowState() | Qt::WindowMinimized);
+      }
+    }
+  }
+
+  ui->sBar->setPanelText(0, QString());
+  UsedCpu = cESP32;
+  ui->sBar->setPanelText(1, "ESP32");
+
+  esp_ = std::make_unique<TEsp>(*com_, log);
+  comEsp_ = std::make_unique<TComEsp>(*com_, *esp_, log, *this, usedConfig_);
+  job_ = std::make_unique<FlashJob>(*com_, *esp_, *comEsp_, log, *this, usedConfig_);
+
+  Timer1->setInterval(100);
+  Timer1->start();
+}
+
+void TMain::Timer1Timer() {
+  Timer1->stop();
+  edFilenameChange(this);
+}
+
+TFileEdit* TMain::field(int tag) const {
+  switch (tag) {
+    case 1:
+      return ui->edPart;
+    case 2:
+      return ui->edFirm;
+    default:
+      return ui->edBoot;
+  }
+}
+
+std::array<std::string, 3> TMain::fileNames() const {
+  return {ui->edBoot->text().toStdString(), ui->edPart->text().toStdString(),
+          ui->edFirm->text().toStdString()};
+}
+
+void TMain::edFilenameChange(QObject* sender) {
+  TFileEdit* edit = field(sender->property("tag").toInt());
+  const std::string text = edit->text().toStdString();
+  const std::string stripped = stripProgDir(text, ProgPath);
+  // Changing the text runs this handler once more, which then finds nothing to strip.
+  if (stripped != text) edit->setText(QString::fromStdString(stripped));
+  CheckFiles();
+}
+
+void TMain::CheckFiles() {
+  if (debug_ == nullptr) return;
+  bool allPass = true;
+  for (int tag = 0; tag < 3; ++tag) {
+    TFileEdit* edit = field(tag);
+    const FileCheck check = checkImageFile(tag, edit->text().toStdString(), *debug_);
+    QPalette pal = QApplication::palette(edit);
+    if (!check.ok) pal.setColor(QPalette::Base, kFailColour);
+    edit->setPalette(pal);
+    edit->setToolTip(QString::fromStdString(check.hint));
+    allPass = allPass && check.ok;
+  }
+  // While a job runs both buttons stay disabled; the job enables them when it ends.
+  if (!jobRunning()) ui->butUpdate->setEnabled(allPass);
+}
+
+void TMain::cbPortDropDown() {
+  fillPortList(ui->cbPort->currentText());
+}
+
+void TMain::fillPortList(const QString& keep) {
+  std::vector<std::string> items;
+  for (int i = 0; i < ui->cbPort->count(); ++i)
+    items.push_back(ui->cbPort->itemText(i).toStdString());
+  com_->ListComPorts(items);
+  flintmoor::SortPorts(items);
+  QSignalBlocker quiet(ui->cbPort);
+  ui->cbPort->clear();
+  int match = -1;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const QString name = QString::fromStdString(items[i]);
+    ui->cbPort->addItem(name);
+    if (match < 0 && name.compare(keep, Qt::CaseInsensitive) == 0) match = static_cast<int>(i);
+  }
+  // The remembered port, or the first one when it is gone; an empty list selects nothing.
+  const int select = match >= 0 ? match : (items.empty() ? -1 : 0);
+  ui->cbPort->setCurrentIndex(select);
+}
+
+void TMain::ButStartClick(QObject* sender) {
+  if (job_ == nullptr || job_->running()) return;
+  job_->ButStartClick(sender->property("tag").toInt(), fileNames());
+  UsedCpu = job_->UsedCpu;
+  if (closePending_) {
+    closePending_ = false;
+    close();
+  }
+}
+
+bool TMain::jobRunning() const {
+  return job_ != nullptr && job_->running();
+}
+
+void TMain::closeEvent(QCloseEvent* event) {
+  if (jobRunning()) {
+    // Tearing down the port under the running job would leave the chip half written; the close
+    // is carried out as soon as the job has reset the chip and closed the port.
+    closePending_ = true;
+    if (debug_ != nullptr) debug_->S("Close deferred until the job ends");
+    event->ignore();
+    return;
+  }
+  if (!formClosed_) {
+    formClosed_ = true;
+    FormClose();
+  }
+  event->accept();
+  emit closed();
+}
+
+void TMain::FormClose() {
+  if (com_ != nullptr) {
+    try {
+      com_->DisConnect();
+    } catch (const std::exception& e) {
+      if (debug_ != nullptr) debug_->S(e.what());
+    }
+  }
+  savePlacement();
+  writeConfig(*ini_, Config,
+              ui->cbPort->currentIndex() >= 0 ? ui->cbPort->currentText().toStdString() : "");
+  writeFiles(*ini_, fileNames());
+}
+
+bool TMain::saveSettingsFile() {
+  return ini_->save(debug_);
+}
+
+void TMain::restorePlacement() {
+  const ScreenInfo screen = screenInfo(this);
+  const QRect frame = frameGeometry();
+  const PlacementRestore r = flintmoor::restorePlacement(
+      *ini_, frame.left(), frame.top(), frame.width(), frame.height(), screen, debug_);
+  placementRestored_ = true;
+  if (r.move) move(r.left, r.top);
+  pendingState_ = r.state ? static_cast<int>(*r.state) : -1;
+  if (!r.activeControl.empty()) {
+    QWidget* target = findChild<QWidget*>(QString::fromStdString(r.activeControl));
+    if (target != nullptr && target->isEnabled() && target->focusPolicy() != Qt::NoFocus) {
+      target->setFocus();
+    }
+  }
+}
+
+void TMain::savePlacement() {
+  if (!placementRestored_) return;
+  WindowPlacement p;
+  const Qt::WindowStates state = windowState();
+  p.showCmd = showCmdOf(state & Qt::WindowMinimized   ? WindowState::Minimized
+                        : state & Qt::WindowMaximized ? WindowState::Maximized
+                                                      : WindowState::Normal);
+  // The normal rectangle: the frame's, also while minimised or maximised.
+  QRect normal = frameGeometry();
+  if (state & (Qt::WindowMinimized | Qt::WindowMaximized)) {
+    const QRect client = normalGeometry();
+    const QPoint frameOffset = geometry().topLeft() - frameGeometry().topLeft();
+    normal = QRect(client.topLeft() - frameOffset, frameGeometry().size());
+  }
+  p.left = normal.left();
+  p.top = normal.top();
+  p.right = normal.left() + normal.width();
+  p.bottom = normal.top() + normal.height();
+  // The focused control, named by the nearest named widget (a field's browse button has none).
+  QWidget* focused = focusWidget();
+  while (focused != nullptr && focused != this && focused->objectName().isEmpty()) {
+    focused = focused->parentWidget();
+  }
+  const std::string active =
+      focused != nullptr && focused != this ? focused->objectName().toStdString() : "";
+  writePlacement(*ini_, p, screenInfo(this), active);
+}
+
+std::string TMain::portName() {
+  return ui->cbPort->currentText().toStdString();
+}
+
+std::string TMain::statusText() {
+  return ui->sBar->panelText(0).toStdString();
+}
+
+void TMain::setStatusText(const std::string& text) {
+  ui->sBar->setPanelText(0, QString::fromStdString(text));
+}
+
+void TMain::setMacText(const std::string& text) {
+  ui->LabMac->setText(QString::fromStdString(text));
+}
+
+void TMain::setProgressMax(int max) {
+  ui->pBar->setMaximum(max);
+}
+
+void TMain::setProgressPos(int pos) {
+  ui->pBar->setValue(pos);
+}
+
+void TMain::setProgressVisible(bool visible) {
+  ui->pBar->setVisible(visible);
+}
+
+void TMain::setUpdateEnabled(bool enabled) {
+  ui->butUpdate->setEnabled(enabled);
+}
+
+void TMain::setEraseEnabled(bool enabled) {
+  ui->butErase->setEnabled(enabled);
+}
+
+void TMain::processEvents() {
+  QCoreApplication::processEvents();
+}
+
+int TMain::execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
+                   TMsgBut buttons, bool msgBeep) {
+  if (dialogHandler_) return dialogHandler_(msgText, dlgType, captionTitle, buttons, msgBeep);
+  return msgBox_->Execute(msgText, dlgType, captionTitle, buttons, msgBeep);
+}
+
+}  // namespace flintmoor
