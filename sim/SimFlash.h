@@ -1,0 +1,49 @@
+// The virtual ESP32's SPI flash: 4 MiB of NOR flash (erased = 0xFF, programming only clears
+// bits), erased by 4 KiB sectors or as a whole, with an MD5 of any region and a file image.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace flintmoor {
+
+class SimFlash {
+ public:
+  static constexpr uint32_t kSize = 4u << 20;
+  static constexpr uint32_t kSectorSize = 4096;
+  static constexpr uint32_t kPageSize = 256;
+
+  SimFlash();  // erased
+
+  std::span<uint8_t> bytes() { return data_; }
+  std::span<const uint8_t> bytes() const { return data_; }
+
+  // True when [addr, addr + len) lies inside the flash (no wrap-around).
+  static bool contains(uint32_t addr, uint32_t len);
+  // Number of sectors touched by [addr, addr + len).
+  static uint32_t sectorsCovering(uint32_t addr, uint32_t len);
+  // Number of 256-byte pages touched by [addr, addr + len).
+  static uint32_t pagesCovering(uint32_t addr, uint32_t len);
+
+  // Erases every sector touched by [addr, addr + len), which must lie inside the flash.
+  void eraseSectors(uint32_t addr, uint32_t len);
+  void eraseAll();
+  bool isBlank() const;
+  // NOR programming: each byte becomes old AND new. The region must lie inside the flash.
+  void program(uint32_t addr, std::span<const uint8_t> data);
+
+  std::array<uint8_t, 16> md5(uint32_t addr, uint32_t len) const;
+
+  // Loads a file of at most kSize bytes; the rest of the flash is erased. Raises Exception.
+  void load(const std::string& path);
+  // Writes the whole flash to a file (through a temporary file renamed over it). Raises Exception.
+  void save(const std::string& path) const;
+
+ private:
+  std::vector<uint8_t> data_;
+};
+
+}  // namespace flintmoor

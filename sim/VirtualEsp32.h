@@ -1,0 +1,292 @@
+// The virtual ESP32 board: the USB bridge whose DTR and RTS drive EN and IO0 through the usual
+// two-transistor circuit, the chip's UART, its ROM loader and flasher stub, and 4 MiB of flash.
+// Everything happens on a VirtualClock: bytes take ten bit times on the line, flash work takes the
+// time real parts take, and the bridge calls (SimSerialDevice) advance the clock while they wait.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/Clock.h"
+#include "sim/SimFaults.h"
+#include "sim/SimFlash.h"
+#include "sim/Slip.h"
+
+namespace flintmoor {
+
+// Durations in microseconds of virtual time.
+struct SimTimings {
+  int64_t enRiseUs = 10'000;             // EN's RC delay after the transistor lets go
+  int64_t slowEnRiseUs = 250'000;        // the same with the slow-en fault
+  int64_t answerLatencyUs = 100;         // from the end of a request to its answer
+  int64_t syncLatencyUs = 2'000;         // from the end of a SYNC to the first of its answers
+  int64_t stubStartUs = 2'000;           // from the jump to the entry to the stub's greeting
+  int64_t sectorEraseUs = 45'000;        // one 4 KiB sector
+  int64_t pageProgramUs = 700;           // one 256-byte page
+  int64_t chipEraseUs = 8'000'000;       // the whole 4 MiB
+  int64_t blankChipEraseUs = 1'500'000;  // the whole 4 MiB when it is already blank
+  int64_t romMd5UsPerKiB = 1'000;        // the ROM's MD5 of flash contents
+  int64_t stubMd5UsPerKiB = 250;         // the stub's
+};
+
+struct VirtualEsp32Options {
+  std::array<uint8_t, 6> mac = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+  SimTimings timings;
+};
+
+// What ran the command: the ROM loader or the uploaded stub.
+enum class SimLoader : uint8_t { kRom, kStub };
+enum class SimLine : uint8_t { kDtr, kRts };
+enum class SimSide : uint8_t { kPort, kChip };
+
+// A request packet the chip decoded (direction 0, at least the 8 header bytes).
+struct SimCommand {
+  int64_t atUs;  // arrival of the frame's closing END
+  SimLoader loader;
+  uint8_t opcode;
+  uint16_t size;  // the header's length field, whatever the payload's real length
+  uint32_t checksum;
+  std::vector<uint8_t> payload;
+};
+
+// One setDTR/setRTS call (opening and closing drop both lines without an entry).
+struct SimLineChange {
+  int64_t atUs;
+  SimLine line;
+  bool asserted;
+};
+
+// The port's speed (open, setBaudRate) or the chip's (reset, speed detection, CHANGE_BAUDRATE).
+struct SimBaudChange {
+  int64_t atUs;
+  SimSide side;
+  uint32_t baud;
+};
+
+class VirtualEsp32 {
+ public:
+  enum class Mode { kAbsent, kReset, kLoader, kStub, kApplication, kHalted };
+
+  struct Boot {
+    int64_t atUs;
+    Mode mode;  // kLoader (download boot) or kApplication (boot from flash)
+  };
+
+  static constexpr const char* kPortName = "SIM";
+  static constexpr uint32_t kBootBaud = 115200;
+
+  static constexpr uint32_t kRegChipId = 0x40001000;
+  static constexpr uint32_t kRegMacLow = 0x3FF5A004;
+  static constexpr uint32_t kRegMacHigh = 0x3FF5A008;
+  static constexpr uint32_t kRegMacLowS2 = 0x3F41A044;
+  static constexpr uint32_t kRegMacHighS2 = 0x3F41A048;
+  static constexpr uint32_t kChipIdEsp32 = 0x00F01D83;
+  static constexpr uint32_t kChipIdEsp32S2 = 0x000007C6;
+  static constexpr uint32_t kChipIdUnknown = 0x0BADC0DE;
+
+  // The ROM loader's error codes.
+  static constexpr uint8_t kRomInvalidMessage = 0x05;
+  static constexpr uint8_t kRomFailedToAct = 0x06;
+  static constexpr uint8_t kRomChecksum = 0x07;
+  static constexpr uint8_t kRomFlashWrite = 0x08;
+  // The stub's error codes.
+  static constexpr uint8_t kStubBadDataLen = 0xC0;
+  static constexpr uint8_t kStubChecksum = 0xC1;
+  static constexpr uint8_t kStubBadBlockSize = 0xC2;
+  static constexpr uint8_t kStubInvalidCommand = 0xC3;
+  static constexpr uint8_t kStubFlashOpFailed = 0xC4;
+  static constexpr uint8_t kStubBadSequence = 0xC5;
+  static constexpr uint8_t kStubNotInFlashMode = 0xC6;
+  static constexpr uint8_t kStubTooMuchData = 0xC7;
+  static constexpr uint8_t kStubUnknownCommand = 0xFF;
+
+  // The largest frame the chip takes: header, FLASH_DATA data header and a 16 KiB block.
+  static constexpr size_t kMaxFrame = 8 + 16 + 16384;
+  // The bridge driver's queues.
+  static constexpr size_t kRxQueueSize = 1024;
+  static constexpr size_t kTxQueueSize = 1024;
+
+  // The board starts powered, running whatever the flash holds; the bridge is closed.
+  explicit VirtualEsp32(VirtualClock& clock, VirtualEsp32Options options = {});
+  ~VirtualEsp32();
+  VirtualEsp32(const VirtualEsp32&) = delete;
+  VirtualEsp32& operator=(const VirtualEsp32&) = delete;
+
+  // Switches take effect from the next opportunity; "silent" removes the chip at once.
+  void addFault(SimFault fault);
+  bool hasFault(SimFaultKind kind) const;
+
+  SimFlash& flash() { return flash_; }
+  const SimFlash& flash() const { return flash_; }
+
+  Mode mode() const { return mode_; }
+  uint32_t chipBaud() const { return chipBaud_; }
+  uint32_t portBaud() const { return portBaud_; }
+  bool bridgeIsOpen() const { return portOpen_; }
+  bool unplugged() const { return unplugged_; }
+  // The bridge vanishes now: the board loses power and every port call but close() and purge()
+  // raises EComPort as for a removed device.
+  void unplug();
+
+  // What the chip received and when.
+  const std::vector<SimCommand>& commands() const { return commands_; }
+  const std::vector<SimLineChange>& lineChanges() const { return lineChanges_; }
+  const std::vector<SimBaudChange>& baudChanges() const { return baudChanges_; }
+  const std::vector<Boot>& boots() const { return boots_; }
+  void clearRecord();
+
+  // The USB bridge, as SimSerialDevice drives it; semantics and errors of SerialDevice.
+  void bridgeOpen(uint32_t baud);
+  void bridgeClose() noexcept;
+  void bridgeSetBaudRate(uint32_t baud);
+  void bridgeSetDTR(bool on);
+  void bridgeSetRTS(bool on);
+  void bridgePurge() noexcept;
+  size_t bridgeWrite(const uint8_t* data, size_t count);
+  int bridgeReadByte(int timeoutMs);
+
+ private:
+  struct LineByte {
+    int64_t atUs;  // arrival at the other end
+    uint8_t byte;
+    uint32_t baud;  // speed it was sent at
+  };
+
+  struct Packet {
+    uint8_t opcode;
+    uint16_t size;
+    uint32_t checksum;
+    std::span<const uint8_t> payload;
+  };
+
+  enum class After { kNone, kSwitchBaud, kJump, kSoftReset, kLeaveLoader };
+
+  // What a loader does with one request.
+  struct Reply {
+    bool answer = true;
+    uint8_t opcode = 0;
+    uint32_t value = 0;
+    std::vector<uint8_t> data;
+    int copies = 1;
+    int64_t latencyUs = 0;
+    int64_t workUs = 0;
+    After after = After::kNone;
+    uint32_t arg = 0;
+  };
+
+  struct MemSegment {
+    uint32_t addr;
+    std::vector<uint8_t> bytes;  // what MEM_DATA delivered so far
+  };
+
+  // Time.
+  void catchUp();
+  void runUntil(int64_t atUs);
+  uint64_t scheduleChipTask(int64_t atUs, std::function<void(int64_t)> task);
+  void cancelTask(uint64_t key);
+
+  // Chip to port.
+  void emit(std::span<const uint8_t> bytes, int64_t atUs);
+  void emitText(const std::string& text, int64_t atUs);
+  void settleRx();
+  int64_t nextChipByteUs() const;
+  void runChatter(int64_t untilUs, bool keep);
+
+  // Port to chip.
+  void deliverToChip(const LineByte& b);
+
+  // Board and boot.
+  bool enPulledLow() const { return portOpen_ && rts_ && !dtr_; }
+  bool io0Low() const { return portOpen_ && dtr_ && !rts_; }
+  void updateEn(int64_t atUs);
+  void enterReset(int64_t atUs);
+  void bootLoader(int64_t atUs, const std::string& resetLine);
+  void bootFromFlash(int64_t atUs, bool banner);
+  void setChipBaud(uint32_t baud, int64_t atUs);
+  int64_t enRiseUs() const;
+
+  // Requests (VirtualEsp32Commands.cpp).
+  void onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int64_t atUs);
+  Reply romHandle(const Packet& p, uint32_t frameBaud, int64_t atUs);
+  Reply stubHandle(const Packet& p);
+  Reply romStatus(uint8_t opcode, uint8_t error);
+  static Reply stubStatus(uint8_t opcode, uint8_t error, uint32_t value = 0);
+  uint32_t readRegister(uint32_t addr) const;
+  // Answer, boot-text noise and follow-up work (VirtualEsp32.cpp).
+  void sendReply(const Reply& r, int64_t startUs, bool badEscape);
+  void runAfter(After after, uint32_t arg, int64_t atUs);
+  void jumpTo(uint32_t entry, int64_t atUs);
+  const SimFault* faultAt(SimFaultKind kind, uint32_t position) const;
+
+  VirtualClock& clock_;
+  VirtualEsp32Options options_;
+  SimFlash flash_;
+  std::vector<SimFault> faults_;
+
+  // Bridge and UART.
+  bool portOpen_ = false;
+  bool unplugged_ = false;
+  uint32_t portBaud_ = 9600;
+  bool dtr_ = false;
+  bool rts_ = false;
+  std::deque<uint8_t> rx_;       // arrived at the port, waiting to be read
+  std::deque<LineByte> toPort_;  // sent by the chip, still on the line
+  std::deque<LineByte> toChip_;  // written by the host, still on the line
+  int64_t chipTxFreeNs_ = 0;     // the chip's transmitter is busy until then
+  int64_t hostTxFreeNs_ = 0;     // the bridge's transmitter is busy until then
+  std::string chatter_;          // repeated without pause while not empty
+  size_t chatterPos_ = 0;
+
+  // Board.
+  bool enHigh_ = true;
+  uint64_t enRiseTask_ = 0;
+  std::map<uint64_t, VirtualClock::TaskId> tasks_;
+  uint64_t nextTaskKey_ = 1;
+  uint64_t epoch_ = 0;  // bumped by every reset; chip tasks of an older epoch do nothing
+
+  // Chip.
+  Mode mode_ = Mode::kApplication;
+  uint32_t chipBaud_ = kBootBaud;
+  bool autobaud_ = false;
+  SimSlipDecoder decoder_{kMaxFrame};
+  int64_t busyUntilUs_ = 0;
+  std::map<uint32_t, uint32_t> writtenRegs_;
+  uint32_t flashDataCount_ = 0;
+  bool corruptBlock_ = false;
+
+  // ROM loader state.
+  uint8_t romLastOpcode_ = 0;
+  uint32_t romLastValue_ = 0;
+  uint8_t romLastError_ = 0;
+  bool memActive_ = false;
+  uint32_t memSize_ = 0;
+  uint32_t memBlockSize_ = 0;
+  uint32_t memNextSeq_ = 0;
+  std::vector<MemSegment> ram_;
+  bool romFlashActive_ = false;
+  uint32_t romFlashAddr_ = 0;
+  uint32_t romBlockSize_ = 0;
+  uint32_t romNextSeq_ = 0;
+
+  // Stub state.
+  bool stubFlashActive_ = false;
+  uint32_t stubOffset_ = 0;
+  uint32_t stubEraseSize_ = 0;
+  uint32_t stubBlockSize_ = 0;
+  uint32_t stubNextSeq_ = 0;
+  std::vector<bool> stubSectorErased_;
+
+  // Record.
+  std::vector<SimCommand> commands_;
+  std::vector<SimLineChange> lineChanges_;
+  std::vector<SimBaudChange> baudChanges_;
+  std::vector<Boot> boots_;
+};
+
+}  // namespace flintmoor

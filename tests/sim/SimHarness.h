@@ -1,0 +1,198 @@
+// Test bench for the virtual ESP32: a board on a virtual clock with its "SIM" port, the two reset
+// pulses, and request frames built and answer frames read straight from the wire format
+// (independently of the chip's and of the tool's codecs).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/Clock.h"
+#include "sim/SimSerialDevice.h"
+#include "sim/VirtualEsp32.h"
+
+namespace flintmoor::simtest {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes words(std::initializer_list<uint32_t> ws) {
+  Bytes out;
+  for (uint32_t w : ws) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
+  }
+  return out;
+}
+
+inline Bytes concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+inline uint32_t le32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// The *_DATA checksum: 0xEF XOR the data bytes.
+inline uint32_t xorSum(const Bytes& data) {
+  uint8_t s = 0xEF;
+  for (uint8_t b : data) s ^= b;
+  return s;
+}
+
+// C0, direction 0, opcode, length, checksum, payload, C0, with 0xC0 -> DB DC and 0xDB -> DB DD.
+inline Bytes requestFrame(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0) {
+  Bytes packet = {0x00, opcode, static_cast<uint8_t>(payload.size()),
+                  static_cast<uint8_t>(payload.size() >> 8)};
+  for (int i = 0; i < 4; ++i) packet.push_back(static_cast<uint8_t>(checksum >> (8 * i)));
+  packet.insert(packet.end(), payload.begin(), payload.end());
+  Bytes frame = {0xC0};
+  for (uint8_t b : packet) {
+    if (b == 0xC0) {
+      frame.insert(frame.end(), {0xDB, 0xDC});
+    } else if (b == 0xDB) {
+      frame.insert(frame.end(), {0xDB, 0xDD});
+    } else {
+      frame.push_back(b);
+    }
+  }
+  frame.push_back(0xC0);
+  return frame;
+}
+
+// The fixed 46-byte SYNC frame.
+inline Bytes syncFrame() {
+  Bytes f = {0xC0, 0x00, 0x08, 0x24, 0x00, 0x78, 0x01, 0x3A, 0x00, 0x07, 0x07, 0x12, 0x20};
+  f.insert(f.end(), 32, 0x55);
+  f.push_back(0xC0);
+  return f;
+}
+
+struct Answer {
+  uint8_t direction = 0;
+  uint8_t opcode = 0;
+  uint16_t size = 0;
+  uint32_t value = 0;
+  Bytes data;
+};
+
+class SimBench : public ::testing::Test {
+ protected:
+  explicit SimBench(VirtualEsp32Options options = {}) : board(clock, options), port(board) {}
+
+  void open(uint32_t baud = 115200) { port.open("SIM", baud); }
+
+  // Download boot: DTR off, RTS on, DTR off, wait; DTR on, RTS off, DTR on, wait; DTR off.
+  void downloadReset(int lowMs = 150, int highMs = 100) {
+    port.setDTR(false);
+    port.setRTS(true);
+    port.setDTR(false);
+    clock.sleepMs(lowMs);
+    port.setDTR(true);
+    port.setRTS(false);
+    port.setDTR(true);
+    clock.sleepMs(highMs);
+    port.setDTR(false);
+  }
+
+  // Application boot: RTS on, DTR off, 50 ms, RTS off, DTR off.
+  void applicationReset() {
+    port.setRTS(true);
+    port.setDTR(false);
+    clock.sleepMs(50);
+    port.setRTS(false);
+    port.setDTR(false);
+  }
+
+  // Every byte until the line has been quiet for quietMs.
+  Bytes drain(int quietMs = 20) {
+    Bytes out;
+    for (int b; (b = port.readByte(quietMs)) >= 0;) out.push_back(static_cast<uint8_t>(b));
+    return out;
+  }
+
+  void send(const Bytes& raw) { port.write(raw.data(), raw.size()); }
+  void send(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0) {
+    send(requestFrame(opcode, payload, checksum));
+  }
+
+  // One decoded frame: bytes before the first END skipped; nullopt on a time-out or a bad escape.
+  std::optional<Bytes> readFrame(int timeoutMs = 500) {
+    int b;
+    do {
+      if ((b = port.readByte(timeoutMs)) < 0) return std::nullopt;
+    } while (b != 0xC0);
+    Bytes out;
+    for (;;) {
+      if ((b = port.readByte(timeoutMs)) < 0) return std::nullopt;
+      if (b == 0xC0) {
+        if (out.empty()) continue;
+        return out;
+      }
+      if (b == 0xDB) {
+        b = port.readByte(timeoutMs);
+        if (b == 0xDC) {
+          b = 0xC0;
+        } else if (b == 0xDD) {
+          b = 0xDB;
+        } else {
+          return std::nullopt;
+        }
+      }
+      out.push_back(static_cast<uint8_t>(b));
+    }
+  }
+
+  std::optional<Answer> readAnswer(int timeoutMs = 500) {
+    auto f = readFrame(timeoutMs);
+    if (!f || f->size() < 8) return std::nullopt;
+    Answer a{(*f)[0], (*f)[1], static_cast<uint16_t>((*f)[2] | (*f)[3] << 8), le32(*f, 4),
+             Bytes(f->begin() + 8, f->end())};
+    return a;
+  }
+
+  // Sends a request and returns its answer (time-out per byte).
+  Answer command(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0, int timeoutMs = 500) {
+    port.purge();
+    send(opcode, payload, checksum);
+    auto a = readAnswer(timeoutMs);
+    EXPECT_TRUE(a.has_value()) << "no answer to opcode " << int{opcode};
+    return a.value_or(Answer{});
+  }
+
+  // Port open at `baud`, download boot, one SYNC answered, the surplus answers drained.
+  void connect(uint32_t baud = 115200) {
+    open(baud);
+    downloadReset();
+    drain();
+    send(syncFrame());
+    auto a = readAnswer();
+    ASSERT_TRUE(a.has_value());
+    ASSERT_EQ(a->opcode, 0x08);
+    drain();
+  }
+
+  // A small image loaded as the stub: a 64-byte text segment, a 4-byte data segment, MEM_END.
+  void startStub() {
+    Bytes text(64);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i * 7);
+    Bytes data = {1, 2, 3, 4};
+    command(0x05, words({64, 0, 6144, 0x400BE000}));
+    command(0x07, concat(words({64, 0, 0, 0}), text), xorSum(text));
+    command(0x05, words({4, 1, 6144, 0x3FFDEBA8}));
+    command(0x07, concat(words({4, 0, 0, 0}), data), xorSum(data));
+    command(0x06, words({0, 0x400BE010}));
+    auto greeting = readFrame(200);
+    ASSERT_TRUE(greeting.has_value());
+    ASSERT_EQ(*greeting, (Bytes{'O', 'H', 'A', 'I'}));
+  }
+
+  VirtualClock clock;
+  VirtualEsp32 board;
+  SimSerialDevice port;
+};
+
+}  // namespace flintmoor::simtest
