@@ -71,7 +71,7 @@ TEST_F(StubTest, ReaderFindsTheValuesAtTheDocumentedOffsets) {
   EXPECT_EQ(stub.dataStart, kDataStart);
 }
 
-TEST_F(StubTest, ReaderFollowsOtherSegmentLengths) {
+TEST_F(StubTest, OtherLengthsAreReadAndEveryFixedByteIsChecked) {
   const Bytes text = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   const Bytes data = {0xEE, 0xFF};
   const Bytes image = stubLayout(text, 0x11111111, 0x22222222, data, 0x33333333);
@@ -81,12 +81,7 @@ TEST_F(StubTest, ReaderFollowsOtherSegmentLengths) {
   EXPECT_EQ(stub.textStart, 0x11111111u);
   EXPECT_EQ(stub.entry, 0x22222222u);
   EXPECT_EQ(stub.dataStart, 0x33333333u);
-}
 
-TEST_F(StubTest, EveryFixedByteIsCheckedBeforeAnythingIsSent) {
-  const Bytes text = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-  const Bytes data = {0xEE, 0xFF};
-  const Bytes image = stubLayout(text, 0x11111111, 0x22222222, data, 0x33333333);
   const size_t L = text.size(), D = data.size();
   // The free bytes: text, text_start, entry, data, data_start; everything else is fixed.
   const auto isFree = [&](size_t i) {
