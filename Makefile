@@ -43,5 +43,10 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# The window program on the virtual ESP32 (port "SIM", paced in real time), with the log window.
+gui: configure
+	cmake --build $(BUILD) -j $(JOBS) --target flintmoor
+	$(BUILD)/app/flintmoor --simulate -d
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

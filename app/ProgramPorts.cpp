@@ -1,0 +1,42 @@
+// The window program's ports: system ports and the virtual ESP32.
+#include "app/ProgramPorts.h"
+
+#include <string>
+#include <vector>
+
+#include "base/Error.h"
+#include "comio/Platform.h"
+#include "sim/SimSerialDevice.h"
+#include "sim/VirtualEsp32.h"
+
+namespace flintmoor {
+
+ProgramPorts::ProgramPorts(VirtualClock& clock, bool simulate) {
+  if (simulate) board_ = std::make_unique<VirtualEsp32>(clock);
+}
+
+ProgramPorts::~ProgramPorts() = default;
+
+SerialDeviceFactory ProgramPorts::factory() {
+  return [this](const std::string& name) -> std::unique_ptr<SerialDevice> {
+    if (board_ && name == VirtualEsp32::kPortName)
+      return std::make_unique<SimSerialDevice>(*board_);
+    return makeOsSerialDevice();
+  };
+}
+
+PortLister ProgramPorts::lister() {
+  return [this] {
+    std::vector<std::string> names;
+    try {
+      names = listOsPorts();
+    } catch (const Exception&) {
+      // The system keeps no port list: without the virtual port the list stays as it was.
+      if (!board_) throw;
+    }
+    if (board_) names.push_back(VirtualEsp32::kPortName);
+    return names;
+  };
+}
+
+}  // namespace flintmoor

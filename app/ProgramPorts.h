@@ -1,0 +1,31 @@
+// The serial ports the window program offers: the system's, and with --simulate also "SIM", a
+// virtual ESP32 that lives as long as this object. Kept out of the Qt sources so the simulator's
+// headers never meet Qt's keyword macros.
+#pragma once
+
+#include <memory>
+
+#include "comio/SerialDevice.h"
+
+namespace flintmoor {
+
+class VirtualClock;
+class VirtualEsp32;
+
+class ProgramPorts {
+ public:
+  ProgramPorts(VirtualClock& clock, bool simulate);
+  ~ProgramPorts();
+  ProgramPorts(const ProgramPorts&) = delete;
+  ProgramPorts& operator=(const ProgramPorts&) = delete;
+
+  // "SIM" opens the virtual chip (with --simulate); every other name a system port.
+  SerialDeviceFactory factory();
+  // The system's ports, then "SIM" (with --simulate).
+  PortLister lister();
+
+ private:
+  std::unique_ptr<VirtualEsp32> board_;
+};
+
+}  // namespace flintmoor
