@@ -36,6 +36,10 @@ build: configure
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Writes three sample images into the virtual ESP32 through flintmoor-cli and checks its flash.
+run: build
+	sh cli/run-demo.sh $(BUILD)
+
 # The core's tests under AddressSanitizer and UndefinedBehaviorSanitizer (no GUI).
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFLINTMOOR_GUI=OFF \

@@ -1,0 +1,62 @@
+// The command-line tool's face of the flash job: status texts and progress on the error stream
+// (a one-line progress bar on a terminal, plain lines otherwise), the MAC on the output stream,
+// the erase question asked on the input stream, and the error dialog kept for the final line.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <ostream>
+#include <string>
+
+#include "app/JobView.h"
+#include "base/Clock.h"
+
+namespace flintmoor {
+
+class TerminalView : public JobView {
+ public:
+  // `terminal` selects the redrawn progress bar and the audible beep; `assumeYes` answers the
+  // erase question without asking. The clock measures the speed shown with the progress.
+  TerminalView(std::istream& in, std::ostream& out, std::ostream& err, bool terminal,
+               bool assumeYes, std::string portName, const Clock& clock);
+
+  std::string portName() override { return portName_; }
+  std::string statusText() override { return status_; }
+  void setStatusText(const std::string& text) override;
+  void setMacText(const std::string& text) override;
+  void setProgressMax(int max) override;
+  void setProgressPos(int pos) override;
+  void setProgressVisible(bool visible) override;
+  void setUpdateEnabled(bool) override {}
+  void setEraseEnabled(bool) override {}
+  void processEvents() override {}
+  int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
+              TMsgBut buttons, bool msgBeep) override;
+
+  // The message of the last error dialog; empty when none was shown.
+  const std::string& errorMessage() const { return error_; }
+  // Ends an open status or progress line so that the next output starts on a line of its own.
+  void finishLine();
+
+ private:
+  void drawProgress();
+
+  std::istream& in_;
+  std::ostream& out_;
+  std::ostream& err_;
+  bool terminal_;
+  bool assumeYes_;
+  std::string portName_;
+  const Clock& clock_;
+
+  std::string status_;
+  bool lineOpen_ = false;  // the error stream's current line is unfinished
+  int progressMax_ = 0;
+  int progressPos_ = 0;
+  int sentBytes_ = 0;  // bytes of the blocks already sent
+  bool progressVisible_ = false;
+  int64_t progressStartUs_ = 0;
+  std::string error_;
+};
+
+}  // namespace flintmoor
