@@ -2,6 +2,7 @@
 // placement and the orderly close.
 #include "app/uMain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <vector>
 
 #include "app/FlashJob.h"
@@ -94,7 +96,8 @@ TMain::TMain(const std::string& exePath, const QStringList& args, QWidget* paren
   ProgTitle = programTitle(buildVersion());
   ProgPath = exeDirectory(exePath_);
   ini_ = std::make_unique<IniFile>(ProgPath, kSettingsFileName);
-  QGuiApplication::setApplicationDisplayName(QString::fromStdString(ProgTitle));
+  // The taskbar shows the main window's caption. The application's display name stays unset:
+  // the window system would append it to the caption of every other window and dialog.
   setWindowTitle(QString::fromStdString(ProgTitle));
 }
 
@@ -160,7 +163,6 @@ void TMain::FormShow() {
   if (debugSwitch) copyToDist(exePath_, version);
 
   ProgTitle = programTitle(version);
-  QGuiApplication::setApplicationDisplayName(QString::fromStdString(ProgTitle));
   setWindowTitle(QString::fromStdString(ProgTitle));
 
   Config = readConfigAsRead(*ini_, log);
@@ -260,6 +262,13 @@ void TMain::fillPortList(const QString& keep) {
     ui->cbPort->addItem(name);
     if (match < 0 && name.compare(keep, Qt::CaseInsensitive) == 0) match = static_cast<int>(i);
   }
+  // The list is 80 wide; its pop-up widens to show long names (device paths) whole.
+  int popupWidth = 0;
+  for (const std::string& item : items) {
+    popupWidth = std::max(
+        popupWidth, ui->cbPort->fontMetrics().horizontalAdvance(QString::fromStdString(item)));
+  }
+  ui->cbPort->view()->setMinimumWidth(popupWidth + 24);
   // The remembered port, or the first one when it is gone; an empty list selects nothing.
   const int select = match >= 0 ? match : (items.empty() ? -1 : 0);
   ui->cbPort->setCurrentIndex(select);

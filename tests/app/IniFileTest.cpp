@@ -27,88 +27,38 @@ IniFile fromBytes(std::string_view bytes) {
   return ini;
 }
 
-TEST(IniValues, IntegersFollowTheTextToIntegerRules) {
-  EXPECT_EQ(parseIniInteger(""), 0);
-  EXPECT_EQ(parseIniInteger("  42"), 42);
-  EXPECT_EQ(parseIniInteger("-7"), -7);
-  EXPECT_EQ(parseIniInteger("+7"), 7);
-  EXPECT_EQ(parseIniInteger("$1F"), 31);
-  EXPECT_EQ(parseIniInteger("0x1f"), 31);
-  EXPECT_EQ(parseIniInteger("0X1F"), 31);
-  EXPECT_EQ(parseIniInteger("x1f"), 31);
-  EXPECT_EQ(parseIniInteger("X1F"), 31);
-  EXPECT_EQ(parseIniInteger("-$10"), -16);
-  EXPECT_EQ(parseIniInteger("2147483647"), 2147483647);
-  EXPECT_EQ(parseIniInteger("-2147483648"), INT32_MIN);
-  EXPECT_EQ(parseIniInteger("$FFFFFFFF"), -1);
-}
-
-TEST(IniValues, IntegersThatDoNotConvert) {
-  for (const char* text : {"2147483648", "-2147483649", "$100000000", "12a", "0x", "$", "abc", "1 ",
-                           "1.5", "--1", "0xG"}) {
+TEST(IniValues, IntegersAndBooleansFollowTheirReadingRules) {
+  const std::pair<const char*, int32_t> ints[] = {
+      {"", 0},          {"  42", 42},  {"-7", -7},
+      {"+7", 7},        {"$1F", 31},   {"0x1f", 31},
+      {"X1F", 31},      {"-$10", -16}, {"-2147483648", INT32_MIN},
+      {"$FFFFFFFF", -1}};
+  for (const auto& [text, value] : ints) EXPECT_EQ(parseIniInteger(text), value) << text;
+  for (const char* text : {"2147483648", "$100000000", "12a", "0x", "$", "1 ", "--1"}) {
     EXPECT_FALSE(parseIniInteger(text).has_value()) << text;
   }
+  for (const char* text : {"TRUE", "Yes", "y", "1", "-1"}) EXPECT_EQ(parseIniBool(text), true);
+  for (const char* text : {"False", "no", "N", "0", ""}) EXPECT_EQ(parseIniBool(text), false);
+  for (const char* text : {"maybe", "on"}) EXPECT_FALSE(parseIniBool(text).has_value()) << text;
 }
 
-TEST(IniValues, BooleansTakeTheSixWordsOrAnInteger) {
-  for (const char* text : {"TRUE", "true", "Yes", "y", "1", "-1", "$10"}) {
-    EXPECT_EQ(parseIniBool(text), true) << text;
-  }
-  for (const char* text : {"FALSE", "False", "no", "N", "0", ""}) {
-    EXPECT_EQ(parseIniBool(text), false) << text;
-  }
-  for (const char* text : {"maybe", "yess", "on"}) {
-    EXPECT_FALSE(parseIniBool(text).has_value()) << text;
-  }
-}
-
-TEST(IniFileLoad, DropsCommentsBlankLinesAndLinesBeforeTheFirstSection) {
+TEST(IniFile, LoadingDropsCommentsAndStrayLinesAndMatchesNamesInAnyCase) {
   IniFile ini = fromBytes(
-      "Orphan=1\r\n; a comment\r\n[CONFIG]\r\n\r\n  ; indented comment\r\n"
-      "  ConnBaud   =   57600  \r\nPlain line\r\n");
-  EXPECT_FALSE(ini.valueExists("CONFIG", "Orphan"));
-  EXPECT_EQ(ini.value("CONFIG", "ConnBaud"), "57600");
-  EXPECT_EQ(ini.toBytes(), "[CONFIG]\r\nConnBaud=57600\r\nPlain line\r\n\r\n");
-}
-
-TEST(IniFileLoad, NamesMatchWithoutRegardToCase) {
-  IniFile ini = fromBytes("[config]\nconnbaud=57600\n");
-  EXPECT_TRUE(ini.sectionExists("CONFIG"));
-  EXPECT_EQ(ini.readInteger("CONFIG", "ConnBaud", 115200), 57600);
-  // Writing replaces the value in place under the name as written; the section keeps its name.
-  ini.writeInteger("Config", "CONNBAUD", 9600);
-  EXPECT_EQ(ini.toBytes(), "[config]\r\nCONNBAUD=9600\r\n\r\n");
-}
-
-TEST(IniFileLoad, TakesAnyLineEndAndMergesARepeatedSection) {
-  IniFile ini = fromBytes("[A]\ra=1\n[B]\r\nb=2\n[a]\nc=3");
-  EXPECT_EQ(ini.value("A", "c"), "3");
-  EXPECT_EQ(ini.toBytes(), "[A]\r\na=1\r\nc=3\r\n\r\n[B]\r\nb=2\r\n\r\n");
-}
-
-TEST(IniFileLoad, OnlyTheFirstEqualsSignSplits) {
-  IniFile ini = fromBytes("[FILES]\nFirmware = C:\\a=b.bin\n");
-  EXPECT_EQ(ini.value("FILES", "Firmware"), "C:\\a=b.bin");
-}
-
-TEST(IniFileWrite, KeepsLoadedOrderAndAppendsNewKeysAndSections) {
-  IniFile ini = fromBytes("[CONFIG]\nExtra=keep me\nDoBeep=0\n");
-  ini.writeString("Main", "ShowCmd", "1");
-  ini.writeBool("CONFIG", "DoBeep", false);
-  ini.writeString("CONFIG", "ComPort", "COM3");
-  ini.writeInteger("Main", "FormVersion", -5);
+      "Orphan=1\r\n; comment\r\n[config]\r\n\r\n  connbaud   =   5=7  \r\nPlain line\n"
+      "[B]\rb=2\n[CONFIG]\nlast=3");
+  EXPECT_EQ(ini.value("CONFIG", "ConnBaud"), "5=7");
+  EXPECT_EQ(ini.readInteger("Config", "Last", 0), 3);  // a repeated section continues the first
+  ini.writeInteger("CONFIG", "CONNBAUD", 9600);        // replaced in place, under the new name
+  ini.writeString("New", "k", "v");
   EXPECT_EQ(ini.toBytes(),
-            "[CONFIG]\r\nExtra=keep me\r\nDoBeep=FALSE\r\nComPort=COM3\r\n\r\n"
-            "[Main]\r\nShowCmd=1\r\nFormVersion=-5\r\n\r\n");
+            "[config]\r\nCONNBAUD=9600\r\nPlain line\r\nlast=3\r\n\r\n[B]\r\nb=2\r\n\r\n"
+            "[New]\r\nk=v\r\n\r\n");
 }
 
-TEST(IniFileRead, AbsentKeysGiveTheDefaultAndBadValuesAreLogged) {
-  IniFile ini = fromBytes("[CONFIG]\nConnBaud=fast\nDoBeep=perhaps\nFastBaud=\n");
+TEST(IniFile, ValueThatDoesNotConvertGivesTheDefaultAndALogLine) {
+  IniFile ini = fromBytes("[CONFIG]\r\nConnBaud=fast\r\nDoBeep=perhaps\r\n");
   MemoryLog log;
-  EXPECT_EQ(ini.readInteger("CONFIG", "Missing", 7, &log), 7);
-  EXPECT_EQ(ini.readString("CONFIG", "Missing", "dflt"), "dflt");
-  EXPECT_TRUE(log.lines().empty());
-  EXPECT_EQ(ini.readInteger("CONFIG", "FastBaud", 921600, &log), 0);
+  EXPECT_EQ(ini.readInteger("CONFIG", "Absent", 7, &log), 7);
   EXPECT_EQ(ini.readInteger("CONFIG", "ConnBaud", 115200, &log), 115200);
   EXPECT_TRUE(ini.readBool("CONFIG", "DoBeep", true, &log));
   EXPECT_EQ(log.lines(),
@@ -117,101 +67,54 @@ TEST(IniFileRead, AbsentKeysGiveTheDefaultAndBadValuesAreLogged) {
                 "Settings: [CONFIG] DoBeep=\"perhaps\" does not convert, default TRUE used"}));
 }
 
-TEST(IniFileEncoding, PlainUtf8RoundTripsByteForByte) {
-  const std::string bytes = "[FILES]\r\nFirmware=/home/j\xC3\xBCrgen/app.bin\r\n\r\n";
-  IniFile ini = fromBytes(bytes);
-  EXPECT_EQ(ini.encoding(), IniFile::Encoding::Utf8);
-  EXPECT_EQ(ini.toBytes(), bytes);
-}
+TEST(IniFileEncoding, FilesWithoutAMarkRoundTripByteForByte) {
+  const std::string utf8 = "[FILES]\r\nFirmware=/home/j\xC3\xBCrgen/app.bin\r\n\r\n";
+  EXPECT_EQ(fromBytes(utf8).encoding(), IniFile::Encoding::Utf8);
+  EXPECT_EQ(fromBytes(utf8).toBytes(), utf8);
 
-TEST(IniFileEncoding, NonUtf8FileIsLatin1AndRoundTripsByteForByte) {
-  const std::string bytes = "[FILES]\r\nFirmware=C:\\M\xFCller\\app.bin\r\n\r\n";
-  IniFile ini = fromBytes(bytes);
+  const std::string latin1 = "[FILES]\r\nFirmware=C:\\M\xFCller\\app.bin\r\n\r\n";
+  IniFile ini = fromBytes(latin1);
   EXPECT_EQ(ini.encoding(), IniFile::Encoding::Latin1);
   EXPECT_EQ(ini.value("FILES", "Firmware"), "C:\\M\xC3\xBCller\\app.bin");
-  EXPECT_EQ(ini.toBytes(), bytes);
+  EXPECT_EQ(ini.toBytes(), latin1);
+
+  // A name beyond Latin-1 turns the file into UTF-8 rather than losing characters.
+  ini.writeString("FILES", "Firmware", "\xE2\x82\xAC.bin");
+  EXPECT_EQ(ini.toBytes(), "[FILES]\r\nFirmware=\xE2\x82\xAC.bin\r\n\r\n");
 }
 
-TEST(IniFileEncoding, Latin1FileGivenANameBeyondLatin1BecomesUtf8) {
-  IniFile ini = fromBytes("[FILES]\r\nBootloader=M\xFCller.bin\r\n\r\n");
-  ini.writeString("FILES", "Firmware", "\xE2\x82\xAC.bin");  // the euro sign
-  const std::string bytes = ini.toBytes();
-  EXPECT_EQ(bytes, "[FILES]\r\nBootloader=M\xC3\xBCller.bin\r\nFirmware=\xE2\x82\xAC.bin\r\n\r\n");
-  IniFile again = fromBytes(bytes);
-  EXPECT_EQ(again.value("FILES", "Firmware"), "\xE2\x82\xAC.bin");
-  EXPECT_EQ(again.value("FILES", "Bootloader"), "M\xC3\xBCller.bin");
-}
-
-TEST(IniFileEncoding, Utf8MarkIsKept) {
-  const std::string bytes = "\xEF\xBB\xBF[FILES]\r\nFirmware=\xC3\xA9.bin\r\n\r\n";
-  IniFile ini = fromBytes(bytes);
-  EXPECT_EQ(ini.encoding(), IniFile::Encoding::Utf8Bom);
-  EXPECT_EQ(ini.value("FILES", "Firmware"), "\xC3\xA9.bin");
-  EXPECT_EQ(ini.toBytes(), bytes);
-}
-
-TEST(IniFileEncoding, Utf16MarksAreReadAndWrittenBack) {
+TEST(IniFileEncoding, ByteOrderMarksAreReadAndWrittenBack) {
+  const std::string utf8 = "\xEF\xBB\xBF[A]\r\nk=\xC3\xA9\r\n\r\n";
   // "[A]\r\nk=\u00E9\U0001F600\r\n\r\n"; the last character takes a surrogate pair.
   const std::string le =
       bytesOf("\xFF\xFE[\0A\0]\0\r\0\n\0k\0=\0\xE9\0\x3D\xD8\x00\xDE\r\0\n\0\r\0\n\0");
-  IniFile ini = fromBytes(le);
-  EXPECT_EQ(ini.encoding(), IniFile::Encoding::Utf16LE);
-  EXPECT_EQ(ini.value("A", "k"), "\xC3\xA9\xF0\x9F\x98\x80");
-  EXPECT_EQ(ini.toBytes(), le);
-
   const std::string be =
       bytesOf("\xFE\xFF\0[\0A\0]\0\r\0\n\0k\0=\0\xE9\xD8\x3D\xDE\x00\0\r\0\n\0\r\0\n");
-  IniFile ini16be = fromBytes(be);
-  EXPECT_EQ(ini16be.encoding(), IniFile::Encoding::Utf16BE);
-  EXPECT_EQ(ini16be.value("A", "k"), "\xC3\xA9\xF0\x9F\x98\x80");
-  EXPECT_EQ(ini16be.toBytes(), be);
+  EXPECT_EQ(fromBytes(utf8).value("A", "k"), "\xC3\xA9");
+  EXPECT_EQ(fromBytes(le).value("A", "k"), "\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(fromBytes(be).value("A", "k"), "\xC3\xA9\xF0\x9F\x98\x80");
+  for (const std::string& bytes : {utf8, le, be}) EXPECT_EQ(fromBytes(bytes).toBytes(), bytes);
 }
 
-TEST(IniFileDisk, LivesInTheGivenDirectoryUnderItsNamePart) {
+TEST(IniFileDisk, LoadsTheNamePartInTheDirectoryAndSavesThroughATemporaryFile) {
   TempDir dir;
-  writeBytes(dir.file("Flintmoor.ini"), "[CONFIG]\r\nComPort=COM4\r\n\r\n");
-  IniFile ini(dir.str(), "C:\\elsewhere/Flintmoor.ini");
-  EXPECT_EQ(ini.path(), dir.file("Flintmoor.ini"));
-  EXPECT_EQ(ini.value("CONFIG", "ComPort"), "COM4");
-}
-
-TEST(IniFileDisk, MissingFileGivesAnEmptyStoreAndSavingCreatesIt) {
-  TempDir dir;
-  IniFile ini(dir.str(), "Flintmoor.ini");
-  EXPECT_FALSE(ini.sectionExists("CONFIG"));
-  EXPECT_TRUE(ini.loadError().empty());
-  ini.writeString("CONFIG", "ComPort", "COM4");
-  MemoryLog log;
-  ASSERT_TRUE(ini.save(&log));
-  EXPECT_EQ(readBytes(dir.file("Flintmoor.ini")), "[CONFIG]\r\nComPort=COM4\r\n\r\n");
+  IniFile fresh(dir.str(), "C:\\elsewhere/Flintmoor.ini");
+  EXPECT_EQ(fresh.path(), dir.file("Flintmoor.ini"));
+  EXPECT_FALSE(fresh.sectionExists("CONFIG"));
+  fresh.writeString("CONFIG", "ComPort", "COM4");
+  ASSERT_TRUE(fresh.save());
   EXPECT_FALSE(std::filesystem::exists(dir.file("Flintmoor.ini.tmp")));
-  EXPECT_TRUE(log.lines().empty());
-}
 
-TEST(IniFileDisk, AFailedSaveLeavesTheOldFileAndIsLogged) {
-  TempDir dir;
-  const std::string old = "[CONFIG]\r\nComPort=COM4\r\n\r\n";
-  writeBytes(dir.file("Flintmoor.ini"), old);
-  IniFile ini(dir.str(), "Flintmoor.ini");
-  ini.writeString("CONFIG", "ComPort", "COM5");
+  IniFile again(dir.str(), "Flintmoor.ini");
+  EXPECT_EQ(again.value("CONFIG", "ComPort"), "COM4");
+  again.writeString("CONFIG", "ComPort", "COM5");
   // Something that cannot be replaced by a file stands where the temporary file goes.
   std::filesystem::create_directory(dir.file("Flintmoor.ini.tmp"));
   MemoryLog log;
-  EXPECT_FALSE(ini.save(&log));
-  EXPECT_EQ(readBytes(dir.file("Flintmoor.ini")), old);
+  EXPECT_FALSE(again.save(&log));
+  EXPECT_EQ(readBytes(dir.file("Flintmoor.ini")), "[CONFIG]\r\nComPort=COM4\r\n\r\n");
   ASSERT_EQ(log.lines().size(), 1u);
-  EXPECT_TRUE(log.lines()[0].starts_with("Settings: cannot write " + dir.file("Flintmoor.ini")))
-      << log.lines()[0];
-}
-
-TEST(IniFileDisk, SavingIntoAMissingDirectoryFails) {
-  TempDir dir;
-  IniFile ini(dir.file("gone"), "Flintmoor.ini");
-  ini.writeString("CONFIG", "ComPort", "COM5");
-  MemoryLog log;
-  EXPECT_FALSE(ini.save(&log));
-  EXPECT_EQ(log.lines().size(), 1u);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("gone")));
+  EXPECT_TRUE(log.lines()[0].starts_with("Settings: cannot write " + dir.file("Flintmoor.ini")));
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// A main window wired as start-up wires it, on a virtual clock, with a port list and serial
-// devices the test chooses, its settings file in a scratch directory, and the dialogs answered by
-// the test.
+// A main window wired as start-up wires it, on a virtual clock, with the port list the test
+// chooses and the virtual ESP32 as port "SIM", its settings file in a scratch directory, and the
+// dialogs answered by the test.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QFrame>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "SimBoard.h"
 #include "TempDir.h"
 #include "app/MainWidgets.h"
 #include "app/uMain.h"
@@ -32,19 +32,6 @@ struct AskedDialog {
   std::string caption;
   TMsgBut buttons;
   bool beep;
-};
-
-// A serial port that opens and takes bytes but never answers.
-class SilentDevice : public SerialDevice {
- public:
-  void open(const std::string&, uint32_t) override {}
-  void close() noexcept override {}
-  void setBaudRate(uint32_t) override {}
-  void setDTR(bool) override {}
-  void setRTS(bool) override {}
-  void purge() noexcept override {}
-  size_t write(const uint8_t*, size_t count) override { return count; }
-  int readByte(int) override { return -1; }
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -87,11 +74,9 @@ class MainWindowTest : public ::testing::Test {
 
   TempDir dir;
   VirtualClock clock;
+  SimBoard board{clock};  // the only port that opens is "SIM"
   std::vector<std::string> ports = {"COM3"};
-  SerialDeviceFactory devices = [](const std::string&) -> std::unique_ptr<SerialDevice> {
-    return std::make_unique<SilentDevice>();
-  };
-  TComIo com{clock, [this](const std::string& name) { return devices(name); },
+  TComIo com{clock, [this](const std::string&) { return board.device(); },
              [this] { return ports; }};
   TDebug debug;
   TMsgBox box;
