@@ -1,0 +1,52 @@
+# The Windows side of the build: Win32 definitions, the version resource of the executables, the
+# compiler options of MSVC, and, when cross-compiling, the Wine wrapper that runs test programs.
+enable_language(RC)
+
+# The backends call the W functions by name; UNICODE keeps any generic name consistent with them.
+target_compile_definitions(flintmoor_flags INTERFACE UNICODE _UNICODE NOMINMAX)
+
+# libmd does not exist on Windows: the target `md` that the core links by name carries our own MD5
+# behind the same <md5.h> interface.
+if(NOT TARGET md)
+  add_library(md STATIC ${CMAKE_CURRENT_LIST_DIR}/compat/md5.cpp ${CMAKE_CURRENT_LIST_DIR}/compat/md5.h)
+  target_include_directories(md PUBLIC ${CMAKE_CURRENT_LIST_DIR}/compat)
+  target_link_libraries(md PRIVATE flintmoor_flags)
+endif()
+
+if(MSVC)
+  # The GCC-style warning options of flintmoor_flags mean something else to cl.
+  set_property(TARGET flintmoor_flags PROPERTY INTERFACE_COMPILE_OPTIONS
+               /W4 /utf-8 /permissive- /Zc:__cplusplus $<$<BOOL:${FLINTMOOR_WERROR}>:/WX>)
+endif()
+
+if(CMAKE_CROSSCOMPILING)
+  # Every Windows program of the build (test discovery, CTest, the CLI comparison) runs through
+  # this wrapper: one Wine prefix inside the build tree, created on first use, no Wine chatter.
+  set(FLINTMOOR_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Wine prefix for the tests")
+  find_program(FLINTMOOR_WINE_PROGRAM wine REQUIRED)
+  find_program(FLINTMOOR_WINESERVER_PROGRAM wineserver
+               PATHS /usr/lib/wine /usr/lib/wine64 /usr/lib/x86_64-linux-gnu/wine REQUIRED)
+  find_program(FLINTMOOR_FLOCK_PROGRAM flock REQUIRED)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run
+                 @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                 GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+endif()
+
+# Gives each named executable that exists the version resource (resources/flintmoor.rc.in) whose
+# "FileVersion" carries the project's version; the GUI also becomes a window program without a
+# console.
+function(flintmoor_windows_executables)
+  foreach(target IN LISTS ARGN)
+    if(NOT TARGET ${target})
+      continue()
+    endif()
+    set(FLINTMOOR_RC_NAME ${target})
+    set(rc ${CMAKE_BINARY_DIR}/resources/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/resources/flintmoor.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+    if(target STREQUAL "flintmoor")
+      set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+    endif()
+  endforeach()
+endfunction()
