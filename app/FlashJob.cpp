@@ -202,9 +202,8 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
 }
 
 void FlashJob::eraseJob() {
-  const int answer =
-      view_.execute("Erase Flash?", mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo),
-                    config_.DoBeep);
+  const int answer = view_.execute("Erase Flash?", mtConfirmation, "ERASE",
+                                   msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
   if (answer != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
   view_.processEvents();

@@ -42,8 +42,7 @@ std::string displayFileName(const std::string& name);
 
 class FlashJob {
  public:
-  FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view,
-           const TConfig& config);
+  FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view, const TConfig& config);
 
   // Runs one job; tag 1 erase, 2 update with the three file names. Never raises: failures end in
   // the error path (chip reset, port closed, "Error", the error dialog). True on success.

@@ -8,7 +8,9 @@
 
 namespace flintmoor {
 
-bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool stderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 std::string executableDir(const char* argv0) {
   std::error_code ec;

@@ -9,7 +9,9 @@
 
 namespace flintmoor {
 
-bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool stderrIsTerminal() {
+  return _isatty(_fileno(stderr)) != 0;
+}
 
 std::string executableDir(const char* argv0) {
   std::wstring buffer(MAX_PATH, L'\0');

@@ -50,7 +50,8 @@ int make(const std::filesystem::path& dir) {
   for (const Sample& s : kSamples) {
     const std::vector<uint8_t> data = makeImage(s);
     std::ofstream out(dir / s.file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     if (!out) {
       std::cerr << "cannot write " << (dir / s.file).string() << '\n';
       return 1;

@@ -65,7 +65,9 @@ void TerminalView::setMacText(const std::string& text) {
   out_ << "MAC: " << text << '\n' << std::flush;
 }
 
-void TerminalView::setProgressMax(int max) { progressMax_ = max; }
+void TerminalView::setProgressMax(int max) {
+  progressMax_ = max;
+}
 
 void TerminalView::setProgressPos(int pos) {
   sentBytes_ = progressPos_;

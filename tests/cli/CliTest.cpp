@@ -145,9 +145,10 @@ TEST_F(Cli, UpdateWritesTheImagesIntoTheVirtualChipsFlashFile) {
   const std::vector<std::string> status = linesOf(err.str());
   ASSERT_FALSE(status.empty());
   EXPECT_EQ(status.front(), "Connect fast #");
-  EXPECT_NE(std::find_if(status.begin(), status.end(),
-                         [](const std::string& l) { return l.rfind("66000/66000 bytes 100%", 0) == 0; }),
-            status.end())
+  EXPECT_NE(
+      std::find_if(status.begin(), status.end(),
+                   [](const std::string& l) { return l.rfind("66000/66000 bytes 100%", 0) == 0; }),
+      status.end())
       << err.str();
   EXPECT_EQ(status.back().rfind("Virtual time: ", 0), 0u);
 }
@@ -215,7 +216,8 @@ TEST_F(Cli, ThePortAndTimingsComeFromTheSettingsFile) {
   EXPECT_EQ(run({"--ini", (dir / "other.ini").string(), "erase", "--yes"}), kExitOk);
   EXPECT_EQ(linesOf(err.str()).front(), "Connect fast #");
   // The tool only reads its settings.
-  EXPECT_EQ(read((dir / "other.ini").string()).size(), std::string("[CONFIG]\r\nComPort=SIM\r\n").size());
+  EXPECT_EQ(read((dir / "other.ini").string()).size(),
+            std::string("[CONFIG]\r\nComPort=SIM\r\n").size());
 }
 
 TEST_F(Cli, NoPortAnywhereIsBadUsage) {
@@ -259,7 +261,8 @@ TEST_F(Cli, TheBuiltProgramReportsItsOutcomeInTheExitStatus) {
   EXPECT_EQ(WEXITSTATUS(ok), kExitOk);
   EXPECT_EQ(read(flashFile())[0x8000], pattern(3072, 2)[0]);
 
-  const int failed = std::system((exe + " --port SIM --sim-fault silent erase --yes" + quiet).c_str());
+  const int failed =
+      std::system((exe + " --port SIM --sim-fault silent erase --yes" + quiet).c_str());
   ASSERT_TRUE(WIFEXITED(failed));
   EXPECT_EQ(WEXITSTATUS(failed), kExitJobFailed);
 }

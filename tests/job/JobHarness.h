@@ -133,7 +133,8 @@ class RecordingClock : public VirtualClock {
 class JobHarness : public ::testing::Test {
  protected:
   JobHarness()
-      : com(clock,
+      : com(
+            clock,
             [this](const std::string&) -> std::unique_ptr<SerialDevice> {
               return std::make_unique<RenamedSimDevice>(chip);
             },

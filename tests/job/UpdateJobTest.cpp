@@ -37,9 +37,16 @@ TEST_F(UpdateJob, WritesTheThreeImagesAtTheirAddressesAndEndsOk) {
 
 TEST_F(UpdateJob, ShowsEachStepOfTheRoadInTheStatusBar) {
   EXPECT_TRUE(job.ButStartClick(2, sampleImages()));
-  const std::vector<std::string> expected = {
-      "Connect fast ", "Connect fast #", "Connected",       "boot.bin", "OK", "part.bin",
-      "OK",            "app.bin",        "OK",              "OK"};
+  const std::vector<std::string> expected = {"Connect fast ",
+                                             "Connect fast #",
+                                             "Connected",
+                                             "boot.bin",
+                                             "OK",
+                                             "part.bin",
+                                             "OK",
+                                             "app.bin",
+                                             "OK",
+                                             "OK"};
   EXPECT_EQ(view.statusHistory, expected);
   // The MAC label is reset first, then shows the chip's address.
   EXPECT_EQ(view.macHistory, (std::vector<std::string>{"---", "02:00:5E:10:20:30"}));
@@ -70,13 +77,12 @@ TEST_F(UpdateJob, SendsAnApplicationIn16KiBBlocksWithProgressAtTheEndOfEachBlock
 TEST_F(UpdateJob, WaitsAsTheConnectionTheBlocksAndTheImagesRequire) {
   EXPECT_TRUE(job.ButStartClick(2, sampleImages(65537)));
   const std::vector<int64_t> expected = {
-      50, 150, 100,        // port settles, first and second reset phase
-      100,                 // after the input drain
-      50, 200,             // bootloader: one block, then the image
-      50, 200,             // partition table
-      50, 50, 50, 50, 50,  // application: four full blocks and one byte
-      200,
-      20, 50};  // reset into the application
+      50,  150, 100,          // port settles, first and second reset phase
+      100,                    // after the input drain
+      50,  200,               // bootloader: one block, then the image
+      50,  200,               // partition table
+      50,  50,  50,  50, 50,  // application: four full blocks and one byte
+      200, 20,  50};          // reset into the application
   EXPECT_EQ(clock.sleepsMs, expected);
 }
 
@@ -208,8 +214,7 @@ struct FailureCase {
   const char* message;
 };
 
-class UpdateJobFailure : public JobHarness,
-                         public ::testing::WithParamInterface<FailureCase> {};
+class UpdateJobFailure : public JobHarness, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(UpdateJobFailure, ShowsTheMessageResetsTheChipClosesThePortAndEnablesBothButtons) {
   chip.addFault(GetParam().fault);
