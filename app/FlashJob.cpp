@@ -2,6 +2,8 @@
 // the connection, the protocol object and the serial link, reporting through JobView and the Log.
 #include "app/FlashJob.h"
 
+#include <md5.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -24,6 +26,8 @@ namespace flintmoor {
 namespace {
 
 constexpr uint32_t kBlockSize = 0x4000;
+constexpr uint32_t kRomBlockSize = 0x1000;  // the largest block the ROM loader takes
+constexpr uint32_t kFlashSize = 4u << 20;
 constexpr int kPauseAfterBlockMs = 50;
 constexpr int kPauseAfterImageMs = 200;
 constexpr int kPauseAfterDrainMs = 100;
@@ -69,6 +73,16 @@ std::vector<uint8_t> loadFile(const std::string& name) {
     throw Exception("Cannot read file \"" + name + "\"");
   }
   return data;
+}
+
+std::string hexDigest(const uint8_t (&digest)[16]) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : digest) {
+    text.push_back(kHex[b >> 4]);
+    text.push_back(kHex[b & 0x0F]);
+  }
+  return text;
 }
 
 size_t lastSeparator(std::string_view text, std::string_view separators) {
@@ -182,10 +196,16 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
 
   esp_.changeBaud(config_.FastBaud, com_.cPort.customBaudRate());
 
-  if (stubIsPlaceholder() && view_.portName() != kSimPortName) {
-    throw Exception("No flasher stub built in: rebuild with FLINTMOOR_STUB_ESP32");
+  // A placeholder stub would not run on a real chip; the ROM loader writes flash by itself, in
+  // smaller blocks. The virtual chip takes the placeholder as its stub.
+  viaRom_ = RomOnly || (stubIsPlaceholder() && view_.portName() != kSimPortName);
+  log_.S(viaRom_ ? "Writing through the ROM loader" : "Writing through the flasher stub");
+  if (viaRom_) {
+    esp_.romSpiAttach();
+    esp_.spiSetParams();
+  } else {
+    esp_.ESP32_InstallStub();
   }
-  esp_.ESP32_InstallStub();
 
   if (tag == 1) {
     eraseJob();
@@ -207,7 +227,12 @@ void FlashJob::eraseJob() {
   if (answer != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
   view_.processEvents();
-  esp_.eraseChip();
+  if (viaRom_) {
+    // The ROM loader knows no chip erase: announcing a write of the whole flash erases it.
+    esp_.romFlashStart(0, kFlashSize);
+  } else {
+    esp_.eraseChip();
+  }
   view_.setStatusText("OK");
   view_.processEvents();
 }
@@ -231,16 +256,22 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.setProgressVisible(true);
   view_.processEvents();
 
-  esp_.flashStart(address, size, kBlockSize);
+  const uint32_t blockSize = viaRom_ ? kRomBlockSize : kBlockSize;
+  if (viaRom_) {
+    esp_.romFlashStart(address, size);
+  } else {
+    esp_.flashStart(address, size, kBlockSize);
+  }
   uint32_t written = 0;
   while (written < size) {
-    const uint32_t block = std::min(kBlockSize, size - written);
+    const uint32_t block = std::min(blockSize, size - written);
     view_.setProgressPos(static_cast<int>(written + block));
     view_.processEvents();
     esp_.flashWrite(image.data() + written, block);
     com_.clock().sleepMs(kPauseAfterBlockMs);
     written += block;
   }
+  if (size > 0) verify(image, address);
 
   image.clear();
   image.shrink_to_fit();
@@ -250,6 +281,22 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.processEvents();
   com_.clock().sleepMs(kPauseAfterImageMs);
   return true;
+}
+
+void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address) {
+  view_.setStatusText("Verify");
+  view_.processEvents();
+  uint8_t sent[16];
+  MD5_CTX ctx;
+  MD5Init(&ctx);
+  MD5Update(&ctx, image.data(), image.size());
+  MD5Final(sent, &ctx);
+  uint8_t flash[16];
+  esp_.flashMd5(address, static_cast<uint32_t>(image.size()), flash);
+  if (std::memcmp(sent, flash, sizeof sent) != 0) {
+    log_.F("Verify %x: flash %s, sent %s", {address, hexDigest(flash), hexDigest(sent)});
+    throw Exception("Error Verify");
+  }
 }
 
 }  // namespace flintmoor

@@ -1,6 +1,6 @@
 // The flash job without any toolkit: the image-file check, the name stripping of a file field,
-// and the erase and update jobs (connect, identify, MAC, speed, stub, erase or write, reset).
-// It reaches the user only through JobView and the Log.
+// and the erase and update jobs (connect, identify, MAC, speed, stub or ROM loader, erase or write
+// and verify, reset). It reaches the user only through JobView and the Log.
 //
 // For the front ends (main window, command line): checkImageFile, stripProgDir, and FlashJob with
 // ButStartClick(tag, files) and running() are the stable interface; keep to them.
@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/Config.h"
 
@@ -51,12 +52,16 @@ class FlashJob {
 
   bool running() const { return running_; }
   TController UsedCpu = cESP32;
+  // Write through the chip's ROM loader instead of the flasher stub, on any port. Without it the
+  // ROM loader is used only when the built-in stub is a placeholder and the port is a real one.
+  bool RomOnly = false;
 
  private:
   void runJob(int tag, const std::array<std::string, 3>& files);
   void eraseJob();
   bool FlashImage(const std::string& name, uint32_t address, int index);
   void endSteps();
+  void verify(const std::vector<uint8_t>& image, uint32_t address);
 
   TComIo& com_;
   TEsp& esp_;
@@ -65,6 +70,7 @@ class FlashJob {
   JobView& view_;
   const TConfig& config_;
   bool running_ = false;
+  bool viaRom_ = false;  // this job writes through the ROM loader
 };
 
 }  // namespace flintmoor

@@ -56,6 +56,7 @@ struct Options {
   std::optional<std::string> simFlash;
   std::vector<SimFault> simFaults;
   bool realtime = false;
+  bool romOnly = false;
   bool yes = false;
   bool help = false;
 };
@@ -99,6 +100,9 @@ Options parseArgs(const std::vector<std::string>& args) {
     } else if (arg == "--realtime") {
       flag();
       o.realtime = true;
+    } else if (arg == "--rom-only") {
+      flag();
+      o.romOnly = true;
     } else if (arg == "--yes") {
       flag();
       o.yes = true;
@@ -226,6 +230,7 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
   TerminalView view(s.in, s.out, s.err, s.errIsTerminal, o.yes, port, clock);
   TComEsp comEsp(com, esp, *log, view, config);
   FlashJob job(com, esp, comEsp, *log, view, config);
+  job.RomOnly = o.romOnly;
 
   const int64_t startUs = clock.nowUs();
   const bool ok = job.ButStartClick(o.command == "erase" ? 1 : 2, files);
@@ -267,6 +272,7 @@ std::string cliUsage() {
          "  --ini FILE         settings file (default: Flintmoor.ini beside the program)\n"
          "  --log FILE         write the debug log to FILE (- for the error stream)\n"
          "  --yes              erase without asking\n"
+         "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"
          "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
          "  --sim-fault NAME[:N]  with SIM: switch on a fault (" +
          [] {

@@ -236,6 +236,23 @@ TEST_F(Cli, TheDebugLogGoesToTheNamedFile) {
   EXPECT_NE(text.find("ADR: 8000\n"), std::string::npos);
 }
 
+TEST_F(Cli, RomOnlyWritesThroughTheRomLoader) {
+  const std::string logFile = (dir / "debug.log").string();
+  const auto files = images();
+  auto args = updateArgs(files);
+  args.insert(args.begin(), {"--rom-only", "--log", logFile});
+  EXPECT_EQ(run(args), kExitOk) << err.str();
+  EXPECT_EQ(linesOf(out.str()).back(), "OK");
+  const std::vector<uint8_t> flash = read(flashFile());
+  const std::vector<uint8_t> app = read(files[2]);
+  EXPECT_TRUE(std::equal(app.begin(), app.end(), flash.begin() + 0x10000));
+  std::ifstream in(logFile);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_NE(text.find("Writing through the ROM loader\n"), std::string::npos);
+  // 66000 bytes in 4 KiB blocks: the progress shows the end of each.
+  EXPECT_NE(err.str().find("\n4096/66000 bytes"), std::string::npos) << err.str();
+}
+
 TEST_F(Cli, OnATerminalProgressIsOneRedrawnLine) {
   EXPECT_EQ(run(updateArgs(images()), "", true), kExitOk);
   const std::string text = err.str();
