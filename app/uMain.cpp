@@ -101,7 +101,13 @@ TMain::TMain(const std::string& exePath, const QStringList& args, QWidget* paren
   setWindowTitle(QString::fromStdString(ProgTitle));
 }
 
-TMain::~TMain() = default;
+TMain::~TMain() {
+  // The serial link may outlive the window: its callbacks must not reach the LED any more.
+  if (com_ != nullptr) {
+    com_->cPortAfterOpen = nullptr;
+    com_->cPortAfterClose = nullptr;
+  }
+}
 
 void TMain::applyLook() {
   setFont(pixelFont(15, false));
@@ -172,11 +178,10 @@ void TMain::FormShow() {
   const std::array<std::string, 3> files = readFiles(*ini_);
   for (int tag = 0; tag < 3; ++tag) field(tag)->setText(QString::fromStdString(files[tag]));
 
-  restorePlacement();
+  const std::optional<WindowState> state = restorePlacement();
   // The log window stands flush right of the window where the placement put it.
   if (debugSwitch) debug_->placeRightOf(this);
-  if (pendingState_ >= 0) {
-    const auto state = static_cast<WindowState>(pendingState_);
+  if (state) {
     if (state == WindowState::Maximized) setWindowState(windowState() | Qt::WindowMaximized);
     if (state == WindowState::Minimized) {
       // Minimising the main window minimises the whole application.
@@ -323,20 +328,20 @@ bool TMain::saveSettingsFile() {
   return ini_->save(debug_);
 }
 
-void TMain::restorePlacement() {
+std::optional<WindowState> TMain::restorePlacement() {
   const ScreenInfo screen = screenInfo(this);
   const QRect frame = frameGeometry();
   const PlacementRestore r = flintmoor::restorePlacement(
       *ini_, frame.left(), frame.top(), frame.width(), frame.height(), screen, debug_);
   placementRestored_ = true;
   if (r.move) move(r.left, r.top);
-  pendingState_ = r.state ? static_cast<int>(*r.state) : -1;
   if (!r.activeControl.empty()) {
     QWidget* target = findChild<QWidget*>(QString::fromStdString(r.activeControl));
     if (target != nullptr && target->isEnabled() && target->focusPolicy() != Qt::NoFocus) {
       target->setFocus();
     }
   }
+  return r.state;
 }
 
 void TMain::savePlacement() {

@@ -8,10 +8,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/Config.h"
 #include "app/JobView.h"
+#include "app/Settings.h"
 
 class QTimer;
 
@@ -95,7 +97,8 @@ class TMain : public QWidget, public JobView {
   void FormClose();
   void CheckFiles();
   void fillPortList(const QString& keep);
-  void restorePlacement();
+  // Moves the window and sets the focus as saved; returns the saved window state, if any.
+  std::optional<WindowState> restorePlacement();
   void savePlacement();
   void applyLook();
   TFileEdit* field(int tag) const;
@@ -120,7 +123,6 @@ class TMain : public QWidget, public JobView {
   bool placementRestored_ = false;
   bool formClosed_ = false;
   bool closePending_ = false;  // the user closed the window while a job ran
-  int pendingState_ = -1;      // the window state to apply after the debug window is placed
 };
 
 }  // namespace flintmoor
