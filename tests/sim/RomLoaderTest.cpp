@@ -42,47 +42,27 @@ TEST_F(RomLoader, IgnoresASyncWithAWrongPattern) {
   EXPECT_TRUE(drain(300).empty());
 }
 
-TEST_F(RomLoader, ReadsChipIdAndMacWordsAndRemembersWrittenRegisters) {
+VirtualEsp32Options macOptions() {
   VirtualEsp32Options options;
   options.mac = {0x24, 0x0A, 0xA1, 0xB2, 0xC3, 0xD4};
-  VirtualClock c;
-  VirtualEsp32 b(c, options);
-  // The fixture's board has the default MAC; read this board through its own port.
-  SimSerialDevice p(b);
-  p.open("SIM", 115200);
-  auto readReg = [&](uint32_t addr) {
-    p.purge();
-    Bytes f = requestFrame(0x0A, words({addr}));
-    p.write(f.data(), f.size());
-    Bytes raw;
-    for (int x; (x = p.readByte(50)) >= 0;) raw.push_back(static_cast<uint8_t>(x));
-    EXPECT_EQ(raw.size(), 14u);
-    return raw.size() >= 9 ? le32(raw, 5) : 0u;
-  };
-  p.setDTR(false);
-  p.setRTS(true);
-  c.sleepMs(100);
-  p.setDTR(true);
-  p.setRTS(false);
-  c.sleepMs(100);
-  p.setDTR(false);
-  for (int x; (x = p.readByte(20)) >= 0;) {
-  }
-  Bytes sync = syncFrame();
-  p.write(sync.data(), sync.size());
-  c.sleepMs(50);
+  return options;
+}
 
-  EXPECT_EQ(readReg(0x40001000), 0x00F01D83u);
-  EXPECT_EQ(readReg(0x3FF5A004), 0xA1B2C3D4u);
-  uint32_t high = readReg(0x3FF5A008);
+class RomLoaderWithMac : public SimBench {
+ protected:
+  RomLoaderWithMac() : SimBench(macOptions()) {}
+};
+
+TEST_F(RomLoaderWithMac, ReadsChipIdAndMacWordsAndRemembersWrittenRegisters) {
+  connect();
+  EXPECT_EQ(command(0x0A, words({0x40001000})).value, 0x00F01D83u);
+  EXPECT_EQ(command(0x0A, words({0x3FF5A004})).value, 0xA1B2C3D4u);
+  uint32_t high = command(0x0A, words({0x3FF5A008})).value;
   EXPECT_EQ(high & 0xFFFF, 0x240Au);
   EXPECT_EQ(high >> 24, 0u) << "only a CRC byte sits above the MAC bytes";
 
-  p.purge();
-  Bytes w = requestFrame(0x09, words({0x3FF00050, 0x12345678, 0x0000FF00, 0}));
-  p.write(w.data(), w.size());
-  c.sleepMs(20);
-  EXPECT_EQ(readReg(0x3FF00050), 0x00005600u);
+  EXPECT_EQ(command(0x09, words({0x3FF00050, 0x12345678, 0x0000FF00, 0})).data, romStatus(0, 0));
+  EXPECT_EQ(command(0x0A, words({0x3FF00050})).value, 0x00005600u);
 }
 
 TEST_F(RomLoader, AnswersCarryTheLastValueAndStickyErrorByte) {

@@ -107,10 +107,12 @@ class SimBench : public ::testing::Test {
     port.setDTR(false);
   }
 
-  // Every byte until the line has been quiet for quietMs.
+  // Every byte until the line has been quiet for quietMs (at most 64 KiB).
   Bytes drain(int quietMs = 20) {
     Bytes out;
-    for (int b; (b = port.readByte(quietMs)) >= 0;) out.push_back(static_cast<uint8_t>(b));
+    for (int b; out.size() < 65536 && (b = port.readByte(quietMs)) >= 0;) {
+      out.push_back(static_cast<uint8_t>(b));
+    }
     return out;
   }
 
@@ -119,11 +121,13 @@ class SimBench : public ::testing::Test {
     send(requestFrame(opcode, payload, checksum));
   }
 
-  // One decoded frame: bytes before the first END skipped; nullopt on a time-out or a bad escape.
+  // One decoded frame: up to 4096 bytes before the first END skipped; nullopt on a time-out, a
+  // bad escape or a hunt that finds no END.
   std::optional<Bytes> readFrame(int timeoutMs = 500) {
     int b;
+    int skipped = 0;
     do {
-      if ((b = port.readByte(timeoutMs)) < 0) return std::nullopt;
+      if ((b = port.readByte(timeoutMs)) < 0 || ++skipped > 4096) return std::nullopt;
     } while (b != 0xC0);
     Bytes out;
     for (;;) {
