@@ -1,0 +1,115 @@
+// The virtual chip's flash array: NOR programming, sector erase, bounds, MD5 and its file image.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/Error.h"
+#include "sim/SimFlash.h"
+
+namespace flintmoor {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(SimFlash, StartsErasedAndProgrammingOnlyClearsBits) {
+  SimFlash f;
+  EXPECT_TRUE(f.isBlank());
+  f.program(0x100, Bytes{0xF0, 0x0F});
+  f.program(0x100, Bytes{0x3C, 0x3C});
+  EXPECT_EQ(f.bytes()[0x100], 0x30);
+  EXPECT_EQ(f.bytes()[0x101], 0x0C);
+  EXPECT_FALSE(f.isBlank());
+}
+
+TEST(SimFlash, EraseCoversWholeSectors) {
+  SimFlash f;
+  std::fill(f.bytes().begin(), f.bytes().begin() + 0x4000, 0x00);
+  f.eraseSectors(0x1FFF, 2);  // touches 0x1000 and 0x2000
+  EXPECT_EQ(f.bytes()[0x0FFF], 0x00);
+  EXPECT_EQ(f.bytes()[0x1000], 0xFF);
+  EXPECT_EQ(f.bytes()[0x2FFF], 0xFF);
+  EXPECT_EQ(f.bytes()[0x3000], 0x00);
+  EXPECT_EQ(SimFlash::sectorsCovering(0x1FFF, 2), 2u);
+  EXPECT_EQ(SimFlash::sectorsCovering(0x1000, 4096), 1u);
+  EXPECT_EQ(SimFlash::sectorsCovering(0x1000, 0), 0u);
+  EXPECT_EQ(SimFlash::pagesCovering(0x10FF, 2), 2u);
+  EXPECT_EQ(SimFlash::pagesCovering(0x1000, 4096), 16u);
+  f.eraseAll();
+  EXPECT_TRUE(f.isBlank());
+}
+
+TEST(SimFlash, ContainsRejectsRegionsPastTheEndOrWrappingAround) {
+  EXPECT_TRUE(SimFlash::contains(0, 4u << 20));
+  EXPECT_TRUE(SimFlash::contains(4u << 20, 0));
+  EXPECT_FALSE(SimFlash::contains((4u << 20) - 1, 2));
+  EXPECT_FALSE(SimFlash::contains(0xFFFFF000, 0x2000));
+  EXPECT_FALSE(SimFlash::contains(0x1000, 0xFFFFFFFF));
+}
+
+TEST(SimFlash, Md5OfRegions) {
+  SimFlash f;
+  f.program(0x2000, Bytes{'a', 'b', 'c'});
+  auto hex = [](const std::array<uint8_t, 16>& d) {
+    std::string s;
+    for (uint8_t b : d) {
+      const char* digits = "0123456789abcdef";
+      s += digits[b >> 4];
+      s += digits[b & 15];
+    }
+    return s;
+  };
+  EXPECT_EQ(hex(f.md5(0x2000, 3)), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(hex(f.md5(0x2000, 0)), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+class SimFlashFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("simflash-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string path(const char* name) const { return (dir_ / name).string(); }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(SimFlashFile, SavesTheWholeFlashAndLoadsItBack) {
+  SimFlash f;
+  f.program(0x10000, Bytes{1, 2, 3});
+  f.save(path("flash.bin"));
+  EXPECT_EQ(std::filesystem::file_size(path("flash.bin")), SimFlash::kSize);
+  EXPECT_FALSE(std::filesystem::exists(path("flash.bin.tmp")));
+  SimFlash g;
+  g.load(path("flash.bin"));
+  EXPECT_TRUE(std::equal(f.bytes().begin(), f.bytes().end(), g.bytes().begin()));
+}
+
+TEST_F(SimFlashFile, ShortFileLeavesTheRestErasedAndOversizedOrMissingFilesFail) {
+  {
+    std::ofstream out(path("short.bin"), std::ios::binary);
+    out << "xyz";
+  }
+  SimFlash f;
+  f.program(0x5000, Bytes{0});
+  f.load(path("short.bin"));
+  EXPECT_EQ(f.bytes()[0], 'x');
+  EXPECT_EQ(f.bytes()[2], 'z');
+  EXPECT_EQ(f.bytes()[3], 0xFF);
+  EXPECT_EQ(f.bytes()[0x5000], 0xFF);
+
+  std::filesystem::resize_file(path("short.bin"), SimFlash::kSize + 1);
+  EXPECT_THROW(f.load(path("short.bin")), Exception);
+  EXPECT_EQ(f.bytes()[0], 'x') << "a refused file leaves the flash as it was";
+  EXPECT_THROW(f.load(path("missing.bin")), Exception);
+  EXPECT_THROW(f.save(path("no-such-dir/flash.bin")), Exception);
+}
+
+}  // namespace
+}  // namespace flintmoor

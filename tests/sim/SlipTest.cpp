@@ -1,0 +1,91 @@
+// The virtual chip's own SLIP codec, byte-exact, including malformed and oversized input.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/Slip.h"
+
+namespace flintmoor {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Result = SimSlipDecoder::Result;
+
+// Feeds every byte and collects the frames and errors, in order.
+struct Fed {
+  std::vector<Bytes> frames;
+  std::vector<Result> errors;
+};
+
+Fed feedAll(SimSlipDecoder& d, const Bytes& in) {
+  Fed out;
+  for (uint8_t b : in) {
+    Result r = d.feed(b);
+    if (r == Result::kFrame) out.frames.push_back(d.frame());
+    if (r == Result::kBadEscape || r == Result::kTooLong) out.errors.push_back(r);
+  }
+  return out;
+}
+
+TEST(SimSlip, EncodeEscapesEndAndEscOnly) {
+  Bytes out = {0xAA};
+  simSlipEncode(Bytes{0x01, 0xC0, 0xDB, 0xDC, 0xDD, 0x00}, out);
+  EXPECT_EQ(out, (Bytes{0xAA, 0xC0, 0x01, 0xDB, 0xDC, 0xDB, 0xDD, 0xDC, 0xDD, 0x00, 0xC0}));
+  Bytes empty;
+  simSlipEncode({}, empty);
+  EXPECT_EQ(empty, (Bytes{0xC0, 0xC0}));
+}
+
+TEST(SimSlip, DecodesFramesAfterNoiseAndBackToBack) {
+  SimSlipDecoder d(64);
+  Fed f = feedAll(d, {'e', 't', 's', 0x0D, 0x0A, 0xC0, 0x01, 0xDB, 0xDC, 0x02, 0xC0, 0xC0, 0xDB,
+                      0xDD, 0xC0, 0x33});
+  ASSERT_EQ(f.frames.size(), 2u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x01, 0xC0, 0x02}));
+  EXPECT_EQ(f.frames[1], (Bytes{0xDB}));
+  EXPECT_TRUE(f.errors.empty());
+}
+
+TEST(SimSlip, TwoEndsInARowAreNoFrame) {
+  SimSlipDecoder d(64);
+  Fed f = feedAll(d, {0xC0, 0xC0, 0xC0, 0x07, 0xC0});
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x07}));
+}
+
+TEST(SimSlip, BadEscapeDropsTheFrameAndTheNextFrameStillDecodes) {
+  SimSlipDecoder d(64);
+  Fed f = feedAll(d, {0xC0, 0x01, 0xDB, 0x41, 0x02, 0xC0, 0xC0, 0x05, 0xC0});
+  EXPECT_EQ(f.errors, (std::vector<Result>{Result::kBadEscape}));
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x05}));
+}
+
+TEST(SimSlip, EscapeFollowedByEndIsABadEscape) {
+  SimSlipDecoder d(64);
+  Fed f = feedAll(d, {0xC0, 0x01, 0xDB, 0xC0, 0xC0, 0x09, 0xC0});
+  EXPECT_EQ(f.errors, (std::vector<Result>{Result::kBadEscape}));
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x09}));
+}
+
+TEST(SimSlip, TooLongFrameIsDroppedWithinItsLimitAndDecodingRecovers) {
+  SimSlipDecoder d(4);
+  Fed f = feedAll(d, {0xC0, 1, 2, 3, 4, 0xC0, 0xC0, 1, 2, 3, 4, 5, 6, 7, 0xC0, 0xC0, 8, 0xC0});
+  EXPECT_EQ(f.errors, (std::vector<Result>{Result::kTooLong}));
+  ASSERT_EQ(f.frames.size(), 2u);
+  EXPECT_EQ(f.frames[0], (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(f.frames[1], (Bytes{8}));
+}
+
+TEST(SimSlip, ResetForgetsAPartialFrame) {
+  SimSlipDecoder d(64);
+  feedAll(d, {0xC0, 0x01, 0x02});
+  d.reset();
+  Fed f = feedAll(d, {0x03, 0xC0, 0x04, 0xC0});
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x04}));
+}
+
+}  // namespace
+}  // namespace flintmoor
