@@ -7,7 +7,6 @@
 #include <string>
 
 #include "SimHarness.h"
-#include "base/Error.h"
 
 namespace flintmoor::simtest {
 namespace {
@@ -167,56 +166,31 @@ TEST_F(Board, ResetStopsAnAnswerInFlight) {
 
 TEST_F(Board, SimPortOpensOnceAndOnlyUnderItsName) {
   SimSerialDevice other(board);
-  EXPECT_THROW(
-      {
-        try {
-          other.open("COM3", 115200);
-        } catch (const EComPort& e) {
-          EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
-          throw;
-        }
-      },
-      EComPort);
+  EXPECT_EQ(portError([&] { other.open("COM3", 115200); }), "Unable to open com port (Error: 2)");
   open();
   EXPECT_TRUE(board.bridgeIsOpen());
-  try {
-    other.open("SIM", 115200);
-    ADD_FAILURE() << "second open succeeded";
-  } catch (const EComPort& e) {
-    EXPECT_STREQ(e.what(), "Unable to open com port (Error: 5)");
-  }
+  EXPECT_EQ(portError([&] { other.open("SIM", 115200); }), "Unable to open com port (Error: 5)");
   port.close();
   EXPECT_FALSE(board.bridgeIsOpen());
   other.open("SIM", 230400);
   EXPECT_EQ(board.portBaud(), 230400u);
-  try {
-    port.setDTR(true);
-    ADD_FAILURE() << "a closed device drove a line";
-  } catch (const EComPort& e) {
-    EXPECT_STREQ(e.what(), "Port Not Open");
-  }
+  EXPECT_EQ(portError([&] { port.setDTR(true); }), "Port Not Open");
 }
 
 TEST_F(Board, UnpluggedBridgeFailsEveryPortCallAsARemovedDevice) {
   connect();
   board.unplug();
-  auto message = [](auto&& call) {
-    try {
-      call();
-    } catch (const EComPort& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
-  };
   uint8_t byte = 0;
-  EXPECT_EQ(message([&] { port.write(&byte, 1); }), "WriteFile function failed (Error: 5)");
-  EXPECT_EQ(message([&] { port.readByte(10); }), "ReadFile function failed (Error: 5)");
-  EXPECT_EQ(message([&] { port.setDTR(true); }), "EscapeCommFunction function failed (Error: 5)");
-  EXPECT_EQ(message([&] { port.setRTS(false); }), "EscapeCommFunction function failed (Error: 5)");
-  EXPECT_EQ(message([&] { port.setBaudRate(115200); }), "SetCommState function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.write(&byte, 1); }), "WriteFile function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.readByte(10); }), "ReadFile function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.setDTR(true); }), "EscapeCommFunction function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.setRTS(false); }),
+            "EscapeCommFunction function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.setBaudRate(115200); }),
+            "SetCommState function failed (Error: 5)");
   port.purge();
   port.close();
-  EXPECT_EQ(message([&] { port.open("SIM", 115200); }), "Unable to open com port (Error: 2)");
+  EXPECT_EQ(portError([&] { port.open("SIM", 115200); }), "Unable to open com port (Error: 2)");
 }
 
 TEST_F(Board, RecordsPortAndChipSpeeds) {

@@ -49,22 +49,6 @@ TEST(SimFlash, ContainsRejectsRegionsPastTheEndOrWrappingAround) {
   EXPECT_FALSE(SimFlash::contains(0x1000, 0xFFFFFFFF));
 }
 
-TEST(SimFlash, Md5OfRegions) {
-  SimFlash f;
-  f.program(0x2000, Bytes{'a', 'b', 'c'});
-  auto hex = [](const std::array<uint8_t, 16>& d) {
-    std::string s;
-    for (uint8_t b : d) {
-      const char* digits = "0123456789abcdef";
-      s += digits[b >> 4];
-      s += digits[b & 15];
-    }
-    return s;
-  };
-  EXPECT_EQ(hex(f.md5(0x2000, 3)), "900150983cd24fb0d6963f7d28e17f72");
-  EXPECT_EQ(hex(f.md5(0x2000, 0)), "d41d8cd98f00b204e9800998ecf8427e");
-}
-
 class SimFlashFile : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "base/Error.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
@@ -25,11 +26,6 @@ inline Bytes words(std::initializer_list<uint32_t> ws) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
   }
   return out;
-}
-
-inline Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 inline uint32_t le32(const Bytes& b, size_t at) {
@@ -159,12 +155,22 @@ class SimBench : public ::testing::Test {
   }
 
   // Sends a request and returns its answer (time-out per byte).
-  Answer command(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0, int timeoutMs = 500) {
+  Answer command(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0,
+                 int timeoutMs = 2000) {
     port.purge();
     send(opcode, payload, checksum);
     auto a = readAnswer(timeoutMs);
     EXPECT_TRUE(a.has_value()) << "no answer to opcode " << int{opcode};
     return a.value_or(Answer{});
+  }
+
+  // MEM_DATA or FLASH_DATA: length (the data's own unless given), sequence, 0, 0, data; the
+  // checksum XORed with `flip`.
+  Answer dataCommand(uint8_t opcode, uint32_t seq, const Bytes& data, uint32_t flip = 0,
+                     std::optional<uint32_t> length = std::nullopt) {
+    Bytes payload = words({length.value_or(static_cast<uint32_t>(data.size())), seq, 0, 0});
+    payload.insert(payload.end(), data.begin(), data.end());
+    return command(opcode, payload, xorSum(data) ^ flip);
   }
 
   // Port open at `baud`, download boot, one SYNC answered, the surplus answers drained.
@@ -185,9 +191,9 @@ class SimBench : public ::testing::Test {
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i * 7);
     Bytes data = {1, 2, 3, 4};
     command(0x05, words({64, 0, 6144, 0x400BE000}));
-    command(0x07, concat(words({64, 0, 0, 0}), text), xorSum(text));
+    dataCommand(0x07, 0, text);
     command(0x05, words({4, 1, 6144, 0x3FFDEBA8}));
-    command(0x07, concat(words({4, 0, 0, 0}), data), xorSum(data));
+    dataCommand(0x07, 0, data);
     command(0x06, words({0, 0x400BE010}));
     auto greeting = readFrame(200);
     ASSERT_TRUE(greeting.has_value());
@@ -198,5 +204,16 @@ class SimBench : public ::testing::Test {
   VirtualEsp32 board;
   SimSerialDevice port;
 };
+
+// The message of the EComPort that `call` raises, or "no error".
+template <typename Call>
+std::string portError(Call&& call) {
+  try {
+    call();
+  } catch (const EComPort& e) {
+    return e.what();
+  }
+  return "no error";
+}
 
 }  // namespace flintmoor::simtest
