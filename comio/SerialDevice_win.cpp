@@ -57,7 +57,14 @@ class WinSerialDevice final : public SerialDevice {
       applyLineSettings(baud);
       sendTimeouts();
       DWORD modemStatus = 0;
-      if (!GetCommModemStatus(handle_, &modemStatus)) fail("GetCommModemStatus function failed");
+      // A device without modem lines (a pseudo-terminal under Wine, some virtual ports) cannot
+      // report them. As on POSIX, that does not fail the open; DTR and RTS on it still raise.
+      if (!GetCommModemStatus(handle_, &modemStatus)) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_NOT_SUPPORTED && code != ERROR_INVALID_FUNCTION) {
+          throw EComPort("GetCommModemStatus function failed", static_cast<int>(code));
+        }
+      }
     } catch (...) {
       close();
       throw;
@@ -115,8 +122,9 @@ class WinSerialDevice final : public SerialDevice {
   // 1 and MAXDWORD-1, a read returns a queued byte at once, else the first byte to arrive, else
   // nothing after the constant's milliseconds.
   int readByte(int timeoutMs) override {
+    const DWORD timeout = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0);
     setReadTotalMultiplier(MAXDWORD);
-    setReadTotalConstant(static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 0));
+    setReadTotalConstant(timeout);
 
     OVERLAPPED ov{};
     ov.hEvent = readEvent_;
@@ -125,10 +133,18 @@ class WinSerialDevice final : public SerialDevice {
     DWORD done = 0;
     if (!ReadFile(handle_, &byte, 1, &done, &ov)) {
       if (GetLastError() != ERROR_IO_PENDING) fail("ReadFile function failed");
-      if (WaitForSingleObject(readEvent_, INFINITE) != WAIT_OBJECT_0) {
-        fail("ReadFile function failed");
+      // The device's time-out ends the read. The wait is bounded by it too, since not every
+      // driver knows that combination of time-outs (Wine takes MAXDWORD as ~49 days per byte);
+      // a read still pending then is cancelled, and nothing arrived.
+      const DWORD wait = WaitForSingleObject(readEvent_, timeout);
+      DWORD waitError = wait == WAIT_FAILED ? GetLastError() : 0;
+      if (wait != WAIT_OBJECT_0) CancelIoEx(handle_, &ov);
+      // The read must be over before `ov` and `byte` go out of scope, whatever happened.
+      if (!GetOverlappedResult(handle_, &ov, &done, TRUE)) {
+        if (GetLastError() != ERROR_OPERATION_ABORTED) fail("ReadFile function failed");
+        done = 0;
       }
-      if (!GetOverlappedResult(handle_, &ov, &done, FALSE)) fail("ReadFile function failed");
+      if (wait == WAIT_FAILED) throw EComPort("ReadFile function failed", static_cast<int>(waitError));
     }
     DWORD errors = 0;
     COMSTAT stat{};
