@@ -69,6 +69,10 @@ struct SimBaudChange {
   uint32_t baud;
 };
 
+// One board, driven from one thread. The clock outlives the board, the board its SimSerialDevice.
+// The ROM loader knows SYNC, READ_REG, WRITE_REG, CHANGE_BAUDRATE, SPI_ATTACH, SPI_SET_PARAMS, the
+// MEM_* and uncompressed FLASH_* commands and SPI_FLASH_MD5; the stub adds ERASE_FLASH and
+// ERASE_REGION. Compressed writes and flash reads are not modelled: both answer them as unknown.
 class VirtualEsp32 {
  public:
   enum class Mode { kAbsent, kReset, kLoader, kStub, kApplication, kHalted };
