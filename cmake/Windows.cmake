@@ -34,19 +34,50 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 # Gives each named executable that exists the version resource (resources/flintmoor.rc.in) whose
-# "FileVersion" carries the project's version; the GUI also becomes a window program without a
-# console.
+# "FileVersion" carries the project's version, and the manifest that makes UTF-8 its code page;
+# the GUI also becomes a window program without a console.
 function(flintmoor_windows_executables)
+  set(manifest ${PROJECT_SOURCE_DIR}/cmake/flintmoor.manifest)
   foreach(target IN LISTS ARGN)
     if(NOT TARGET ${target})
       continue()
     endif()
     set(FLINTMOOR_RC_NAME ${target})
+    if(MSVC)
+      # The MSVC linker writes a manifest of its own and merges the ones listed as sources.
+      set(FLINTMOOR_RC_MANIFEST "")
+      target_sources(${target} PRIVATE ${manifest})
+    else()
+      set(FLINTMOOR_RC_MANIFEST "CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST \"${manifest}\"")
+    endif()
     set(rc ${CMAKE_BINARY_DIR}/resources/${target}.rc)
     configure_file(${PROJECT_SOURCE_DIR}/resources/flintmoor.rc.in ${rc} @ONLY)
+    set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${manifest})
     target_sources(${target} PRIVATE ${rc})
     if(target STREQUAL "flintmoor")
       set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
     endif()
   endforeach()
+endfunction()
+
+# Every executable of the project (front ends, tools, test programs) gets the resources above, so
+# the tests run under the code page the shipped programs have. Called once all folders are added.
+function(flintmoor_windows_all_executables)
+  set(pending ${PROJECT_SOURCE_DIR})
+  set(executables "")
+  while(pending)
+    list(POP_FRONT pending dir)
+    get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS targets)
+      get_target_property(type ${target} TYPE)
+      get_target_property(source_dir ${target} SOURCE_DIR)
+      string(FIND "${source_dir}/" "${PROJECT_SOURCE_DIR}/" at)
+      if(type STREQUAL "EXECUTABLE" AND at EQUAL 0)
+        list(APPEND executables ${target})
+      endif()
+    endforeach()
+    get_property(children DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    list(APPEND pending ${children})
+  endwhile()
+  flintmoor_windows_executables(${executables})
 endfunction()

@@ -270,7 +270,8 @@ std::string buildVersion() {
          "." + std::to_string(FLINTMOOR_VERSION_PATCH) + ".0";
 }
 
-TEST(VersionResource, ExecutablesCarryTheBuildsVersionAsFileVersion) {
+TEST(Resources, ExecutablesCarryTheBuildsVersionAndRunWithUtf8AsTheirCodePage) {
+  EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
   wchar_t self[MAX_PATH];
   ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
   EXPECT_EQ(fileVersion(self), buildVersion());

@@ -57,6 +57,9 @@ run_both() {
 run_both update 0 update bootloader.bin partitions.bin application.bin
 # Equal is not enough: the flash must hold the images where they belong.
 "$samples" check update-windows.bin >/dev/null || { echo "FAIL update: images misplaced"; exit 1; }
+# Non-ASCII file names reach both tools intact from the command line.
+cp partitions.bin "partition table ü€.bin"
+run_both non-ascii-name 0 update bootloader.bin "partition table ü€.bin" application.bin
 run_both update-rom 0 --rom-only update bootloader.bin partitions.bin application.bin
 cp update-linux.bin start.bin
 run_both erase 0 erase --yes
