@@ -225,18 +225,7 @@ TEST_F(Cli, NoPortAnywhereIsBadUsage) {
   EXPECT_EQ(run({"--ini", (dir / "absent.ini").string(), "erase", "--yes"}), kExitUsage);
 }
 
-TEST_F(Cli, TheDebugLogGoesToTheNamedFile) {
-  const std::string logFile = (dir / "debug.log").string();
-  auto args = updateArgs(images());
-  args.insert(args.begin(), {"--log", logFile});
-  EXPECT_EQ(run(args), kExitOk);
-  std::ifstream in(logFile);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_NE(text.find("ADR: 10000\n"), std::string::npos);
-  EXPECT_NE(text.find("ADR: 8000\n"), std::string::npos);
-}
-
-TEST_F(Cli, RomOnlyWritesThroughTheRomLoader) {
+TEST_F(Cli, RomOnlyWritesThroughTheRomLoaderAndTheDebugLogGoesToItsFile) {
   const std::string logFile = (dir / "debug.log").string();
   const auto files = images();
   auto args = updateArgs(files);
@@ -249,6 +238,7 @@ TEST_F(Cli, RomOnlyWritesThroughTheRomLoader) {
   std::ifstream in(logFile);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_NE(text.find("Writing through the ROM loader\n"), std::string::npos);
+  EXPECT_NE(text.find("ADR: 10000\n"), std::string::npos);
   // 66000 bytes in 4 KiB blocks: the progress shows the end of each.
   EXPECT_NE(err.str().find("\n4096/66000 bytes"), std::string::npos) << err.str();
 }
