@@ -1,5 +1,6 @@
 // The command-line tool's console on Windows.
 #include <io.h>
+#include <stdio.h>
 #include <windows.h>
 
 #include <filesystem>
