@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -56,11 +57,18 @@ std::string openError(const std::string& name, const std::string& reason) {
   return "Cannot open file \"" + name + "\". " + reason;
 }
 
-std::vector<uint8_t> loadFile(const std::string& name) {
+// Reads a whole image that must fit the flash from `address` on; a larger file is refused before
+// it is read (its length would not even fit the write commands' 32-bit size).
+std::vector<uint8_t> loadFile(const std::string& name, uint32_t address) {
   const std::filesystem::path path = pathOf(name);
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) throw Exception(openError(name, ec.message()));
+  if (size > kFlashSize - std::min(address, kFlashSize)) {
+    char where[16];
+    std::snprintf(where, sizeof where, "0x%X", address);
+    throw Exception("Image too large: \"" + name + "\" does not fit the 4 MB flash at " + where);
+  }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -241,7 +249,7 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.setStatusText(displayFileName(name));
   view_.processEvents();
 
-  std::vector<uint8_t> image = loadFile(name);
+  std::vector<uint8_t> image = loadFile(name, address);
   const uint32_t size = static_cast<uint32_t>(image.size());
 
   // The bootloader is written for DIO mode and a 4 MB flash at 40 MHz whatever its header says;

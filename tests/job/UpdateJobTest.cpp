@@ -135,6 +135,15 @@ TEST_F(UpdateJob, AnUnreadableImageFailsWithItsNameAndTheSystemsReason) {
   expectChipResetIntoApplication();
 }
 
+TEST_F(UpdateJob, AnApplicationPastTheEndOfTheFlashIsRefusedBeforeItIsSent) {
+  auto files = sampleImages();
+  files[2] = writeFile("huge.bin", std::vector<uint8_t>((4u << 20) - 0x10000 + 1, 0x11));
+  EXPECT_FALSE(job.ButStartClick(2, files));
+  expectFailedWith("Image too large: \"" + files[2] + "\" does not fit the 4 MB flash at 0x10000");
+  EXPECT_TRUE(blocksWrittenAt(0x10000).empty());
+  expectJobEnded();
+}
+
 TEST_F(UpdateJob, EraseAnsweredYesErasesTheWholeFlash) {
   std::fill(chip.flash().bytes().begin(), chip.flash().bytes().begin() + 0x20000, 0x00);
   EXPECT_TRUE(job.ButStartClick(1, {}));
