@@ -29,7 +29,7 @@ namespace flintmoor {
 
 namespace {
 
-constexpr const char* kFieldNames[3] = {"Bootloader", "Partitions", "Application"};
+constexpr const char* kFieldNames[3] = {"Bootloader", "Partitions", "Firmware"};
 
 class UsageError : public std::exception {
  public:
