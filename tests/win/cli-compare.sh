@@ -47,6 +47,8 @@ run_both() {
     echo "FAIL $name:$problem"
     diff "$name-linux.out" "$name-windows.out" || true
     diff "$name-linux.err" "$name-windows.err" | head -20 || true
+    echo "--- Windows side, exit $status_windows, standard error as written:"
+    head -c 2000 "$name-windows.rawerr" || true
     failures=$((failures + 1))
   else
     echo "same $name: exit $status_linux, $(wc -c <"$name-linux.bin") flash bytes," \
