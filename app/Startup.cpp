@@ -44,9 +44,12 @@ std::string distCopyPath(const std::string& exePath, const Version& v) {
 }
 
 bool copyToDist(const std::string& exePath, const Version& v) {
+  const std::string target = distCopyPath(exePath, v);
   std::error_code ec;
-  std::filesystem::copy_file(exePath, distCopyPath(exePath, v),
-                             std::filesystem::copy_options::overwrite_existing, ec);
+  // The old copy goes first: MinGW's copy_file takes every existing target for the source itself
+  // (its files all report inode 0) and refuses to overwrite it.
+  std::filesystem::remove(target, ec);
+  std::filesystem::copy_file(exePath, target, ec);
   return !ec;
 }
 
