@@ -153,16 +153,20 @@ class JobHarness : public ::testing::Test {
     std::filesystem::remove_all(dir, ec);
   }
 
+  // Names are UTF-8, as the job takes them; char8_t keeps them so on Windows too, where a plain
+  // string would pass through the 8-bit code page.
   std::string writeFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::filesystem::path path = dir / name;
+    const std::filesystem::path path = dir / std::u8string(name.begin(), name.end());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
   }
 
   static std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                     std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
 
