@@ -1,9 +1,9 @@
 // The MD5 that stands in for libmd on Windows: the test suite of RFC 1321, and input fed in pieces
 // that straddle the 64-byte blocks.
+#include <gtest/gtest.h>
 #include <md5.h>
 
-#include <gtest/gtest.h>
-
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>

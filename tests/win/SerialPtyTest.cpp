@@ -23,7 +23,9 @@ using ::testing::MatchesRegex;
 
 constexpr char kPort[] = "COM5";
 
-std::unique_ptr<SerialDevice> osDevice(const std::string&) { return makeOsSerialDevice(); }
+std::unique_ptr<SerialDevice> osDevice(const std::string&) {
+  return makeOsSerialDevice();
+}
 
 class SerialPty : public ::testing::Test {
  protected:

@@ -7,10 +7,9 @@
 #include <windows.h>
 // windows.h first: dbt.h and winver.h need its types.
 #include <dbt.h>
-#include <winver.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <winver.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -99,9 +98,8 @@ TEST(PortList, RegistryNamesComeSortedAsTextIgnoringCase) {
   // Every value of the key is listed (Wine adds its own ports, such as COM1) and nothing else.
   EXPECT_EQ(std::count(ports.begin(), ports.end(), "stale entry"), 0);
   std::vector<std::string> ours;
-  std::copy_if(ports.begin(), ports.end(), std::back_inserter(ours), [](const std::string& p) {
-    return p == "COM35" || p == "com24" || p == "COM105";
-  });
+  std::copy_if(ports.begin(), ports.end(), std::back_inserter(ours),
+               [](const std::string& p) { return p == "COM35" || p == "com24" || p == "COM105"; });
   // As text, case ignored: COM105 before com24 before COM35.
   EXPECT_THAT(ours, ElementsAre("COM105", "com24", "COM35"));
   auto noCase = [](const std::string& a, const std::string& b) {
@@ -177,8 +175,8 @@ TEST_F(UsbComponent, ArrivalAndCompletedRemovalReachTheHandlersWithTheInterfaceP
 TEST_F(UsbComponent, OtherDeviceEventsAndOtherRecordKindsAreIgnored) {
   ASSERT_NE(window, nullptr);
   Notification record(kBridgePath);
-  for (WPARAM event : {DBT_DEVICEQUERYREMOVE, DBT_DEVICEQUERYREMOVEFAILED,
-                       DBT_DEVICEREMOVEPENDING, DBT_DEVNODES_CHANGED, DBT_CONFIGCHANGED}) {
+  for (WPARAM event : {DBT_DEVICEQUERYREMOVE, DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING,
+                       DBT_DEVNODES_CHANGED, DBT_CONFIGCHANGED}) {
     deviceChange(event, record);
   }
   Notification port(L"COM5", DBT_DEVTYP_PORT);
