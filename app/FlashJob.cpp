@@ -35,9 +35,14 @@ constexpr int kPauseAfterDrainMs = 100;
 constexpr const char* kSimPortName = "SIM";
 
 // File names are UTF-8 throughout; building the path from char8_t keeps them intact on every
-// platform (no 8-bit code page in between).
+// platform (no 8-bit code page in between). On Windows, where paths are UTF-16, bytes that are not
+// UTF-8 convert to nothing and raise; such a name names no file, so it becomes the empty path.
 std::filesystem::path pathOf(const std::string& name) {
-  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  try {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 bool sizeFits(int index, uintmax_t size) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/FlashJob.h"
 #include "base/Clock.h"
 #include "comio/Platform.h"
 #include "comio/U_Usb.h"
@@ -242,6 +243,17 @@ TEST_F(UsbComponent, RemovalOfTheShownPortsBridgeIsTracedByTheSerialLinkModule) 
                           "REMOVE: \\\\?\\USB#VID_046D&PID_C077#7&1#{a5dcbf10-6530-11d2-901f-"
                           "00c04fb951ed}",
                           std::string("REMOVE: ") + kBridgePathUtf8, "CLOSE COM"));
+}
+
+// Windows converts file names to UTF-16, and bytes that are not UTF-8 (an "ü" of an 8-bit code
+// page, say, from a settings file written elsewhere) convert to nothing: such a name names no file,
+// and the file check says so rather than raising.
+TEST(ImageFileNames, BytesThatAreNotUtf8NameNoFile) {
+  MemoryLog log;
+  FileCheck check;
+  EXPECT_NO_THROW(check = checkImageFile(2, "firmware \xFC.bin", log));
+  EXPECT_FALSE(check.ok);
+  EXPECT_EQ(check.hint, "File not found");
 }
 
 // The "FileVersion" text of an executable's version resource, empty when it has none.
