@@ -208,11 +208,12 @@ TEST_F(Cli, NoChipEndsInNoDeviceFound) {
 }
 
 TEST_F(Cli, ThePortAndTimingsComeFromTheSettingsFile) {
-  std::ofstream(dir / "Flintmoor.ini") << "[CONFIG]\r\nComPort=SIM\r\nFastFirst=FALSE\r\n";
+  std::ofstream(dir / "Flintmoor.ini", std::ios::binary)
+      << "[CONFIG]\r\nComPort=SIM\r\nFastFirst=FALSE\r\n";
   EXPECT_EQ(run({"erase", "--yes"}), kExitOk) << err.str();
   EXPECT_EQ(linesOf(err.str()).front(), "Connect slow #");
 
-  std::ofstream(dir / "other.ini") << "[CONFIG]\r\nComPort=SIM\r\n";
+  std::ofstream(dir / "other.ini", std::ios::binary) << "[CONFIG]\r\nComPort=SIM\r\n";
   EXPECT_EQ(run({"--ini", (dir / "other.ini").string(), "erase", "--yes"}), kExitOk);
   EXPECT_EQ(linesOf(err.str()).front(), "Connect fast #");
   // The tool only reads its settings.
