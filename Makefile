@@ -77,7 +77,7 @@ windows: windows-deps
 # Runs the Windows build under Wine: the core's tests, the Win32 tests (the serial backend on a
 # pseudo-terminal mapped as COM5, the registry port list, the notification window, the version
 # resource) and the same jobs through flintmoor-cli.exe and the host's flintmoor-cli, compared.
-# A failed case runs once more: now and then (a few in a thousand runs) a program under Wine ends
+# A failed case runs once more: rarely (a few in ten thousand runs) a program under Wine ends
 # at start-up without a word; the Linux run of the same tests has no second chance.
 windows-test: windows configure
 	cmake --build $(BUILD) -j $(JOBS) --target flintmoor-cli flintmoor-samples
