@@ -2,8 +2,6 @@
 // the connection, the protocol object and the serial link, reporting through JobView and the Log.
 #include "app/FlashJob.h"
 
-#include <md5.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -11,12 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "app/JobView.h"
 #include "base/Error.h"
+#include "base/Md5.h"
 #include "comio/uComIo.h"
 #include "diag/Log.h"
 #include "esp/StubResource.h"
@@ -88,7 +88,7 @@ std::vector<uint8_t> loadFile(const std::string& name, uint32_t address) {
   return data;
 }
 
-std::string hexDigest(const uint8_t (&digest)[16]) {
+std::string hexDigest(std::span<const uint8_t> digest) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;
   for (uint8_t b : digest) {
@@ -299,14 +299,10 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
 void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address) {
   view_.setStatusText("Verify");
   view_.processEvents();
-  uint8_t sent[16];
-  MD5_CTX ctx;
-  MD5Init(&ctx);
-  MD5Update(&ctx, image.data(), image.size());
-  MD5Final(sent, &ctx);
+  const std::array<uint8_t, 16> sent = md5(image);
   uint8_t flash[16];
   esp_.flashMd5(address, static_cast<uint32_t>(image.size()), flash);
-  if (std::memcmp(sent, flash, sizeof sent) != 0) {
+  if (std::memcmp(sent.data(), flash, sent.size()) != 0) {
     log_.F("Verify %x: flash %s, sent %s", {address, hexDigest(flash), hexDigest(sent)});
     throw Exception("Error Verify");
   }

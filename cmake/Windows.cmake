@@ -5,14 +5,6 @@ enable_language(RC)
 # The backends call the W functions by name; UNICODE keeps any generic name consistent with them.
 target_compile_definitions(flintmoor_flags INTERFACE UNICODE _UNICODE NOMINMAX)
 
-# libmd does not exist on Windows: the target `md` that the core links by name carries our own MD5
-# behind the same <md5.h> interface.
-if(NOT TARGET md)
-  add_library(md STATIC ${CMAKE_CURRENT_LIST_DIR}/compat/md5.cpp ${CMAKE_CURRENT_LIST_DIR}/compat/md5.h)
-  target_include_directories(md PUBLIC ${CMAKE_CURRENT_LIST_DIR}/compat)
-  target_link_libraries(md PRIVATE flintmoor_flags)
-endif()
-
 if(MSVC)
   # The GCC-style warning options of flintmoor_flags mean something else to cl.
   set_property(TARGET flintmoor_flags PROPERTY INTERFACE_COMPILE_OPTIONS

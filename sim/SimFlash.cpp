@@ -1,8 +1,6 @@
 // The virtual ESP32's SPI flash array.
 #include "sim/SimFlash.h"
 
-#include <md5.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include <iterator>
 
 #include "base/Error.h"
+#include "base/Md5.h"
 
 namespace flintmoor {
 
@@ -54,12 +53,7 @@ void SimFlash::program(uint32_t addr, std::span<const uint8_t> data) {
 }
 
 std::array<uint8_t, 16> SimFlash::md5(uint32_t addr, uint32_t len) const {
-  MD5_CTX ctx;
-  MD5Init(&ctx);
-  MD5Update(&ctx, data_.data() + addr, len);
-  std::array<uint8_t, 16> digest;
-  MD5Final(digest.data(), &ctx);
-  return digest;
+  return flintmoor::md5({data_.data() + addr, len});
 }
 
 void SimFlash::load(const std::string& path) {

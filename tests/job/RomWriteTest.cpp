@@ -1,8 +1,8 @@
 // Writing through the chip's ROM loader (no flasher stub), and the MD5 verification of every image
 // on both ways, against the virtual ESP32.
 #include <gtest/gtest.h>
-#include <md5.h>
 
+#include "base/Md5.h"
 #include "esp/StubResource.h"
 #include "tests/job/JobHarness.h"
 
@@ -12,12 +12,8 @@ namespace {
 using RomWrite = JobHarness;
 
 std::vector<uint8_t> md5Of(const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> digest(16);
-  MD5_CTX ctx;
-  MD5Init(&ctx);
-  MD5Update(&ctx, data.data(), data.size());
-  MD5Final(digest.data(), &ctx);
-  return digest;
+  const auto digest = flintmoor::md5(data);
+  return {digest.begin(), digest.end()};
 }
 
 bool logHas(const MemoryLog& log, const std::string& line) {

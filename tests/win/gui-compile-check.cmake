@@ -25,7 +25,7 @@ endforeach()
 
 set(flags -std=c++20 -fsyntax-only -Wall -Wextra -Werror -DUNICODE -D_UNICODE -DNOMINMAX
           -DFLINTMOOR_VERSION_MAJOR=1 -DFLINTMOOR_VERSION_MINOR=0 -DFLINTMOOR_VERSION_PATCH=0
-          -I${SOURCE_DIR} -I${SOURCE_DIR}/cmake/compat -I${WORK_DIR} -isystem ${QT_INCLUDE})
+          -I${SOURCE_DIR} -I${WORK_DIR} -isystem ${QT_INCLUDE})
 foreach(module QtCore QtGui QtWidgets)
   list(APPEND flags -isystem ${QT_INCLUDE}/${module})
 endforeach()
