@@ -1,10 +1,4 @@
 // MD5 through the Windows cryptography API (CNG).
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 #include <bcrypt.h>
 

@@ -2,8 +2,9 @@
 # compiler options of MSVC, and, when cross-compiling, the Wine wrapper that runs test programs.
 enable_language(RC)
 
-# The backends call the W functions by name; UNICODE keeps any generic name consistent with them.
-target_compile_definitions(flintmoor_flags INTERFACE UNICODE _UNICODE NOMINMAX)
+# The backends call the W functions by name; UNICODE keeps any generic name consistent with them,
+# and windows.h comes without min/max macros and without the rarely used APIs.
+target_compile_definitions(flintmoor_flags INTERFACE UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
 
 if(MSVC)
   # The GCC-style warning options of flintmoor_flags mean something else to cl.

@@ -1,11 +1,5 @@
 // The system's serial ports on Windows: the values under HARDWARE\DEVICEMAP\SERIALCOMM, whose data
 // are the port names (COM3, ...); the value names are the drivers' device paths and are ignored.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <string>

@@ -1,12 +1,6 @@
 // The Win32 serial backend: an exclusive overlapped handle on "\\.\<name>", 1024-byte driver
 // queues, a binary 8N1 DCB without flow control, the time-out record that makes a one-byte read
 // return at once or after its time-out, and DTR and RTS through EscapeCommFunction.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 
 #include <cstdint>

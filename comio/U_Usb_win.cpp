@@ -1,12 +1,6 @@
 // TComponentUSB on Windows: a message-only window of our own class, registered for the device
 // interface notifications of all USB devices; the "PortName" of a removed device comes from its
 // instance key in the registry.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // windows.h first: dbt.h needs its types.
 #include <dbt.h>

@@ -1,9 +1,6 @@
 // The Win32 side that needs no serial device, run under Wine: the port list from the registry key
 // HARDWARE\DEVICEMAP\SERIALCOMM, the device-notification window of TComponentUSB with its
 // "PortName" lookup, and the version resource attached to the executables.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
 #include <windows.h>
 // windows.h first: dbt.h and winver.h need its types.
 #include <dbt.h>
