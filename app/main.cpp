@@ -72,5 +72,7 @@ int main(int argc, char** argv) {
 
   const int rc = app.exec();
   mainWindow.saveSettingsFile();
+  // The serial link goes before the window (reverse order of creation).
+  mainWindow.detach();
   return rc;
 }

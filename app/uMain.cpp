@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -42,9 +43,11 @@ QFont pixelFont(int pixels, bool bold) {
   return f;
 }
 
+// In the system's own separators: the browse dialog and a drop give names in them, and a name
+// beside the executable is shown bare only when its directory matches this character for character.
 std::string exeDirectory(const std::string& exePath) {
-  QString dir = QFileInfo(QString::fromStdString(exePath)).absolutePath();
-  if (!dir.endsWith('/')) dir += '/';
+  QString dir = QDir::toNativeSeparators(QFileInfo(QString::fromStdString(exePath)).absolutePath());
+  if (!dir.endsWith(QDir::separator())) dir += QDir::separator();
   return dir.toStdString();
 }
 
@@ -103,10 +106,14 @@ TMain::TMain(const std::string& exePath, const QStringList& args, QWidget* paren
 
 TMain::~TMain() {
   // The serial link may outlive the window: its callbacks must not reach the LED any more.
-  if (com_ != nullptr) {
-    com_->cPortAfterOpen = nullptr;
-    com_->cPortAfterClose = nullptr;
-  }
+  detach();
+}
+
+void TMain::detach() {
+  if (com_ == nullptr) return;
+  com_->cPortAfterOpen = nullptr;
+  com_->cPortAfterClose = nullptr;
+  com_ = nullptr;
 }
 
 void TMain::applyLook() {

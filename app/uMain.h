@@ -47,6 +47,8 @@ class TMain : public QWidget, public JobView {
   // The objects that start-up creates after the window: the log window, the message dialog and
   // the serial link module. They must outlive the window's use; FormShow needs them.
   void attach(TDebug& debug, TMsgBox& msgBox, TComIo& com);
+  // Unhooks the window from the serial link, which start-up destroys before the window.
+  void detach();
   // Replaces the message dialog (tests answer the dialogs themselves).
   void setDialogHandler(DialogHandler handler) { dialogHandler_ = std::move(handler); }
 

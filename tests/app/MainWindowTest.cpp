@@ -68,7 +68,8 @@ TEST_F(MainWindowTest, StartUpWithoutFilesShowsTitleStatusAndFailsAllThreeFields
                                      .arg(FLINTMOOR_VERSION_MAJOR)
                                      .arg(FLINTMOOR_VERSION_MINOR)
                                      .arg(FLINTMOOR_VERSION_PATCH));
-  EXPECT_EQ(main->ProgPath, dir.str() + "/");
+  EXPECT_EQ(main->ProgPath,
+            QDir::toNativeSeparators(QString::fromStdString(dir.str() + "/")).toStdString());
   EXPECT_EQ(statusBar()->panelText(0), "");
   EXPECT_EQ(statusBar()->panelText(1), "ESP32");
   auto* timer = main->findChild<QTimer*>("Timer1");
@@ -165,6 +166,14 @@ TEST_F(MainWindowTest, LedIsLitExactlyWhileThePortIsOpen) {
   EXPECT_TRUE(led()->isLit());
   com.DisConnect();
   EXPECT_FALSE(led()->isLit());
+
+  // Detached at program end, before the serial link goes: the link no longer reaches the window.
+  main->detach();
+  EXPECT_FALSE(com.cPortAfterOpen);
+  EXPECT_FALSE(com.cPortAfterClose);
+  com.cPort.Open();
+  EXPECT_FALSE(led()->isLit());
+  com.DisConnect();
 }
 
 TEST_F(MainWindowTest, ClosingWritesPlacementConnectionSettingsAndFiles) {
