@@ -184,6 +184,42 @@ TEST_F(CommandTest, EraseChipWaitsLongAndAlwaysDumpsTheResponse) {
   EXPECT_EQ(log.lines().size(), (sizeof(TResponse) + 15) / 16);
 }
 
+TEST_F(CommandTest, EachCommandWaitsItsOwnTimeForTheAnswer) {
+  uint32_t value = 0;
+  const Bytes one = {0x00};
+  struct Case {
+    const char* name;
+    uint8_t op;
+    int64_t timeoutMs;
+    std::function<void()> run;
+  };
+  const std::array<Case, 5> cases = {{
+      {"READ_REG", 0x0A, 300, [&] { esp->readReg(0x40001000, value); }},
+      {"WRITE_REG", 0x09, 300, [&] { esp->writeReg(0x3FF5A004, 1); }},
+      {"FLASH_BEGIN", 0x02, 5000, [&] { esp->flashStart(0x1000, 1, 16384); }},
+      {"FLASH_DATA", 0x03, 2000, [&] { esp->flashWrite(one.data(), 1); }},
+      {"ERASE_FLASH", 0xD0, 20000, [&] { esp->eraseChip(); }},
+  }};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    line.answerNext(ok(c.op), (c.timeoutMs - 10) * 1000);
+    EXPECT_NO_THROW(c.run());
+    line.answerNext(ok(c.op), (c.timeoutMs + 10) * 1000);
+    EXPECT_THROW(c.run(), Exception);
+    clock.sleepMs(100);  // the late answer arrives and is purged by the next command
+  }
+
+  // CHANGE_BAUDRATE raises nothing: the port's speed tells whether the answer counted.
+  com.cPort.setCustomBaudRate(115200);
+  line.answerNext(ok(0x0F), 210'000);
+  esp->changeBaud(921600, 115200);
+  EXPECT_EQ(line.baud(), 115200u);
+  clock.sleepMs(100);
+  line.answerNext(ok(0x0F), 190'000);
+  esp->changeBaud(921600, 115200);
+  EXPECT_EQ(line.baud(), 921600u);
+}
+
 TEST_F(CommandTest, AttachAndParameterCommands) {
   struct Case {
     std::function<void()> run;

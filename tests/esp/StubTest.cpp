@@ -148,6 +148,22 @@ TEST_F(StubTest, EachMissingReplyHasItsText) {
   }
 }
 
+TEST_F(StubTest, Esp32UploadWaits200MsForMemoryBeginAndEnd500MsForData) {
+  const int64_t waitMs[] = {200, 500, 200, 500, 200};
+  const char* expected[] = {"Error MEM_BEGIN", "Error MEM_DATA", "Error MEM_BEGIN",
+                            "Error MEM_DATA", "Error MEM_END"};
+  for (size_t i = 0; i < 4; ++i) line.answerNext(ok(0x05), (waitMs[i] - 10) * 1000);
+  line.answerNext(cat(ok(0x06), greeting("OHAI")), (waitMs[4] - 10) * 1000);
+  EXPECT_EQ(uploadMessage(image_), "(nothing raised)");
+
+  for (size_t late = 0; late < 5; ++late) {
+    clock.sleepMs(1000);
+    for (size_t i = 0; i < late; ++i) line.answerNext(ok(0x05));
+    line.answerNext(ok(0x05), (waitMs[late] + 10) * 1000);
+    EXPECT_EQ(uploadMessage(image_), expected[late]);
+  }
+}
+
 TEST_F(StubTest, LongTextGoesOutInNumberedBlocks) {
   const Bytes text(6145, 0x11);
   answerAll(6, greeting("OHAI"));
