@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 #include "app/FlashJob.h"
 #include "app/IniFile.h"
@@ -152,7 +153,9 @@ int listPorts(const CliStreams& s, const CliPlatform& platform) {
 std::unique_ptr<IniFile> openSettings(const Options& o, const CliPlatform& platform) {
   if (!o.ini) return std::make_unique<IniFile>(platform.exeDir, kSettingsFileName);
   const std::filesystem::path path(*o.ini);
-  if (!std::filesystem::exists(path)) throw UsageError("settings file not found: " + *o.ini);
+  // A name the system cannot even look up (too long, say) is as absent as a missing file.
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) throw UsageError("settings file not found: " + *o.ini);
   std::string dir = path.parent_path().string();
   if (dir.empty()) dir = ".";
   return std::make_unique<IniFile>(dir, path.filename().string());
@@ -210,7 +213,8 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
   if (sim) {
     virtualClock.setRealTime(o.realtime);
     chip = std::make_unique<VirtualEsp32>(virtualClock);
-    if (o.simFlash && std::filesystem::exists(*o.simFlash)) {
+    std::error_code ec;
+    if (o.simFlash && std::filesystem::exists(*o.simFlash, ec)) {
       try {
         chip->flash().load(*o.simFlash);
       } catch (const std::exception& e) {
@@ -238,11 +242,13 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
   view.finishLine();
 
   int status = ok ? kExitOk : kExitJobFailed;
+  // A flash file that cannot be saved fails a job that went well: its last line says why.
+  std::string saveError;
   if (sim && o.simFlash) {
     try {
       chip->flash().save(*o.simFlash);
     } catch (const std::exception& e) {
-      s.err << e.what() << '\n';
+      saveError = e.what();
       status = kExitJobFailed;
     }
   }
@@ -251,8 +257,10 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
     std::snprintf(text, sizeof text, "Virtual time: %.3f s", static_cast<double>(tookUs) / 1e6);
     s.err << text << '\n';
   }
+  if (!ok && !saveError.empty()) s.err << saveError << '\n';
   s.err.flush();
-  s.out << (ok ? std::string("OK") : view.errorMessage()) << '\n' << std::flush;
+  const std::string last = !ok ? view.errorMessage() : !saveError.empty() ? saveError : "OK";
+  s.out << last << '\n' << std::flush;
   return status;
 }
 
@@ -302,6 +310,10 @@ int runCli(const std::vector<std::string>& args, const CliStreams& streams,
   } catch (const UsageError& e) {
     streams.err << "flintmoor-cli: " << e.what() << "\n\n" << cliUsage() << std::flush;
     return kExitUsage;
+  } catch (const std::exception& e) {
+    // Whatever else fails around the job ends the tool with its message, not with an abort.
+    streams.out << e.what() << '\n' << std::flush;
+    return kExitJobFailed;
   }
 }
 

@@ -221,6 +221,19 @@ TEST_F(Cli, ThePortAndTimingsComeFromTheSettingsFile) {
             std::string("[CONFIG]\r\nComPort=SIM\r\n").size());
 }
 
+TEST_F(Cli, FileNamesTheSystemCannotUseEndTheToolWithAMessageInsteadOfAnAbort) {
+  const std::string tooLong = (dir / std::string(5000, 'a')).string();
+  EXPECT_EQ(run({"--ini", tooLong, "--port", "SIM", "erase", "--yes"}), kExitUsage);
+  EXPECT_NE(err.str().find("settings file not found: " + tooLong), std::string::npos);
+
+  // The job itself goes well, but its flash cannot be kept: that fails the run, and says so last.
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", tooLong, "erase", "--yes"}), kExitJobFailed);
+  EXPECT_EQ(linesOf(out.str()).back().rfind("Cannot write flash image " + tooLong, 0), 0u);
+  const std::string noDir = (dir / "absent" / "flash.bin").string();
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", noDir, "erase", "--yes"}), kExitJobFailed);
+  EXPECT_EQ(linesOf(out.str()).back(), "Cannot write flash image " + noDir);
+}
+
 TEST_F(Cli, NoPortAnywhereIsBadUsage) {
   EXPECT_EQ(run({"erase", "--yes"}), kExitUsage);
   EXPECT_EQ(run({"--ini", (dir / "absent.ini").string(), "erase", "--yes"}), kExitUsage);
