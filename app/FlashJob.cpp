@@ -211,7 +211,7 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
 
   // A placeholder stub would not run on a real chip; the ROM loader writes flash by itself, in
   // smaller blocks. The virtual chip takes the placeholder as its stub.
-  viaRom_ = RomOnly || (stubIsPlaceholder() && view_.portName() != kSimPortName);
+  viaRom_ = RomOnly || (stubIsPlaceholder() && com_.cPort.port() != kSimPortName);
   log_.S(viaRom_ ? "Writing through the ROM loader" : "Writing through the flasher stub");
   if (viaRom_) {
     esp_.romSpiAttach();

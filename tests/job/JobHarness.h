@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,7 @@ class RecordingView : public JobView {
   bool updateEnabled = true;
   bool eraseEnabled = true;
   std::vector<Dialog> dialogs;
+  std::function<void(const std::string&)> onMacText;  // the user acting while the job runs
 
   std::string portName() override { return port; }
   std::string statusText() override { return status; }
@@ -69,6 +71,7 @@ class RecordingView : public JobView {
   void setMacText(const std::string& text) override {
     mac = text;
     macHistory.push_back(text);
+    if (onMacText) onMacText(text);
   }
   void setProgressMax(int max) override { progressMax = max; }
   void setProgressPos(int pos) override {

@@ -115,6 +115,17 @@ TEST_F(RomWrite, TheVirtualChipTakesThePlaceholderAsItsStub) {
   for (const SimCommand& c : md5s) EXPECT_EQ(c.loader, SimLoader::kStub);
 }
 
+TEST_F(RomWrite, TheWayOfWritingFollowsThePortOpenNotTheListChoiceMadeDuringTheJob) {
+  // The port list stays usable during a job; choosing a real port once the chip answered on SIM
+  // must not switch the job away from the stub the virtual chip runs.
+  view.onMacText = [this](const std::string& text) {
+    if (text != "---") view.port = "/dev/ttyUSB0";
+  };
+  EXPECT_TRUE(job.ButStartClick(2, sampleImages()));
+  EXPECT_EQ(commandsOf(kOpMemEnd).size(), 1u);
+  EXPECT_TRUE(logHas(log, "Writing through the flasher stub"));
+}
+
 class CorruptWrite : public JobHarness, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(CorruptWrite, EndsInErrorVerifyWithBothDigestsLogged) {
