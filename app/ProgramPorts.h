@@ -1,6 +1,5 @@
 // The serial ports the window program offers: the system's, and with --simulate also "SIM", a
-// virtual ESP32 that lives as long as this object. Kept out of the Qt sources so the simulator's
-// headers never meet Qt's keyword macros.
+// virtual ESP32 that lives as long as this object. The window's sources see only this header.
 #pragma once
 
 #include <memory>

@@ -257,7 +257,7 @@ void VirtualEsp32::cancelTask(uint64_t key) {
 
 // ---- Chip to port -------------------------------------------------------------------------
 
-void VirtualEsp32::emit(std::span<const uint8_t> bytes, int64_t atUs) {
+void VirtualEsp32::transmit(std::span<const uint8_t> bytes, int64_t atUs) {
   int64_t ns = std::max(atUs * 1000, chipTxFreeNs_);
   int64_t step = byteNs(chipBaud_);
   for (uint8_t b : bytes) {
@@ -267,8 +267,8 @@ void VirtualEsp32::emit(std::span<const uint8_t> bytes, int64_t atUs) {
   chipTxFreeNs_ = ns;
 }
 
-void VirtualEsp32::emitText(const std::string& text, int64_t atUs) {
-  emit({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, atUs);
+void VirtualEsp32::transmitText(const std::string& text, int64_t atUs) {
+  transmit({reinterpret_cast<const uint8_t*>(text.data()), text.size()}, atUs);
 }
 
 // The repeating text keeps the transmitter busy without a pause. It is made only as far as the
@@ -387,7 +387,7 @@ void VirtualEsp32::bootLoader(int64_t atUs, const std::string& resetLine) {
   ram_.clear();
   romFlashActive_ = false;
   stubFlashActive_ = false;
-  emitText(kBanner + resetLine + kWaiting, atUs);
+  transmitText(kBanner + resetLine + kWaiting, atUs);
 }
 
 void VirtualEsp32::bootFromFlash(int64_t atUs, bool banner) {
@@ -399,7 +399,7 @@ void VirtualEsp32::bootFromFlash(int64_t atUs, bool banner) {
   const uint8_t* h = f.data() + kImageHeaderAddr;
   if (h[0] != kImageMagic) {
     // No image: the ROM complains and tries again, for ever.
-    emitText(text, atUs);
+    transmitText(text, atUs);
     chatter_ = format("invalid header: 0x%08x\r\n", le32(f, kImageHeaderAddr));
     chatterPos_ = 0;
     return;
@@ -430,7 +430,7 @@ void VirtualEsp32::bootFromFlash(int64_t atUs, bool banner) {
     pos += 8 + uint64_t{len};
   }
   text += format("entry 0x%08x\r\n", le32(f, kImageHeaderAddr + 4));
-  emitText(text, atUs);
+  transmitText(text, atUs);
 }
 
 // ---- Answers and what follows them --------------------------------------------------------
@@ -455,8 +455,8 @@ void VirtualEsp32::sendReply(const Reply& r, int64_t startUs, bool badEscape) {
   }
   bool chatter = hasFault(SimFaultKind::kChatter);
   for (int i = 0; i < r.copies; ++i) {
-    if (chatter) emitText(kBanner + kDownloadBoot + kWaiting, at);
-    emit(frame, at);
+    if (chatter) transmitText(kBanner + kDownloadBoot + kWaiting, at);
+    transmit(frame, at);
   }
   busyUntilUs_ = at;
   if (r.after == After::kNone) return;
@@ -502,7 +502,7 @@ void VirtualEsp32::jumpTo(uint32_t entry, int64_t atUs) {
   const char* greeting = hasFault(SimFaultKind::kStubBadGreeting) ? "OHIA" : "OHAI";
   std::vector<uint8_t> frame;
   simSlipEncode({reinterpret_cast<const uint8_t*>(greeting), 4}, frame);
-  emit(frame, atUs + options_.timings.stubStartUs);
+  transmit(frame, atUs + options_.timings.stubStartUs);
 }
 
 }  // namespace flintmoor

@@ -196,8 +196,8 @@ class VirtualEsp32 {
   void cancelTask(uint64_t key);
 
   // Chip to port.
-  void emit(std::span<const uint8_t> bytes, int64_t atUs);
-  void emitText(const std::string& text, int64_t atUs);
+  void transmit(std::span<const uint8_t> bytes, int64_t atUs);
+  void transmitText(const std::string& text, int64_t atUs);
   void settleRx();
   int64_t nextChipByteUs() const;
   void runChatter(int64_t untilUs, bool keep);

@@ -1,5 +1,4 @@
-// The virtual ESP32 for the window tests, behind a header without the simulator's own headers
-// (they must not meet Qt's keyword macros in one translation unit).
+// The virtual ESP32 for the window tests, behind a small header of what those tests need.
 #pragma once
 
 #include <cstdint>
