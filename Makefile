@@ -10,10 +10,10 @@ WIN_CMAKE_ARGS ?=
 DEPS := cmake g++ ninja-build pkg-config make \
         libgtest-dev libgmock-dev googletest \
         qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev \
-        libudev-dev libmd-dev \
+        libudev-dev libmd-dev zlib1g-dev \
         fonts-crosextra-carlito xvfb xauth
 
-.PHONY: all deps configure build test test-asan run gui clean windows-deps windows windows-test
+.PHONY: all deps configure build test test-asan run gui bench clean windows-deps windows windows-test
 
 all: build
 
@@ -54,11 +54,18 @@ gui: configure
 	cmake --build $(BUILD) -j $(JOBS) --target flintmoor
 	$(BUILD)/app/flintmoor --simulate -d
 
+# Virtual-time throughput of the update job on the virtual ESP32 (on demand, not a test).
+BENCH_IMAGE ?= $(abspath ../shared/bench/app-1m.bin)
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target flash_bench
+	$(BUILD)/bench/flash_bench $(BENCH_IMAGE) 921600
+
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
 
 # Debian packages of the Windows cross build and of running its tests under Wine.
-WIN_DEPS := cmake ninja-build make googletest g++-mingw-w64-x86-64-posix wine wine64
+WIN_DEPS := cmake ninja-build make googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev \
+            wine wine64
 
 windows-deps:
 	@$(MAKE) --no-print-directory deps DEPS="$(WIN_DEPS)"

@@ -15,6 +15,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# zlib from libz-mingw-w64-dev: its static archive, not the import library of a DLL.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Tests run under Wine; the caller may point WINEPREFIX at a prefix inside the build tree.
 find_program(FLINTMOOR_WINE wine)
