@@ -18,15 +18,20 @@ enum class SimFaultKind {
   kNoBaud,           // CHANGE_BAUDRATE is refused
   kStubSilent,       // the uploaded stub never starts, so it never greets
   kStubBadGreeting,  // the stub greets with four bytes other than "OHAI"
-  kFlashFail,        // FLASH_DATA number N is answered with a checksum failure
-  kDropAnswer,       // the answer to FLASH_DATA number N is lost
-  kBadEscape,        // the answer to FLASH_DATA number N carries the invalid escape DB 41
-  kUnplug,           // the USB bridge vanishes when FLASH_DATA number N arrives
-  kFlashCorrupt,     // one byte of FLASH_DATA number N is written wrong, with no error status
+  kFlashFail,        // flash data block N arrives damaged, so the loader reports a checksum error
+  kDropAnswer,       // the answer to flash data block N is lost (the block is written)
+  kBadEscape,        // the answer to flash data block N carries the invalid escape DB 41
+  kUnplug,           // the USB bridge vanishes when flash data block N arrives
+  kFlashCorrupt,     // one byte that flash data block N programs is wrong, with no error status
+  kInflateFail,      // block N's compressed data is damaged after its checksum passed: the ROM
+                     // reports an inflate error (an uncompressed block is not affected)
+  kBridgeLimit,      // the bridge's line runs at a wrong rate above 460800 bit/s, so nothing set
+                     // faster is heard at either end
 };
 
-// A switch and, for the kinds that take one, the 0-based position of the FLASH_DATA command it
-// hits (counted over every FLASH_DATA the chip receives, ROM loader and stub alike).
+// A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:
+// counted over every FLASH_DATA and FLASH_DEFL_DATA request the chip receives, together, ROM
+// loader and stub alike, whatever their answer.
 struct SimFault {
   SimFaultKind kind;
   uint32_t position = 0;
@@ -37,7 +42,7 @@ struct SimFault {
 // Every switch name, in the order of SimFaultKind.
 const std::vector<std::string_view>& simFaultNames();
 std::string_view simFaultName(SimFaultKind kind);
-// True for the kinds that hit the Nth FLASH_DATA and so accept ":N".
+// True for the kinds that hit the Nth flash data block and so accept ":N".
 bool simFaultTakesPosition(SimFaultKind kind);
 
 // Parses "NAME" or "NAME:N" (N decimal, at most 4294967295). Raises Exception with a message

@@ -33,6 +33,17 @@ uint32_t SimFlash::pagesCovering(uint32_t addr, uint32_t len) {
   return static_cast<uint32_t>(last - first + 1);
 }
 
+uint32_t SimFlash::blankSectorsIn(uint32_t addr, uint32_t len) const {
+  if (len == 0) return 0;
+  uint32_t blank = 0;
+  uint64_t end = uint64_t{addr} + len;
+  for (uint64_t s = addr / kSectorSize * kSectorSize; s < end; s += kSectorSize) {
+    auto from = data_.begin() + static_cast<ptrdiff_t>(s);
+    blank += std::all_of(from, from + kSectorSize, [](uint8_t b) { return b == 0xFF; }) ? 1 : 0;
+  }
+  return blank;
+}
+
 void SimFlash::eraseSectors(uint32_t addr, uint32_t len) {
   if (len == 0) return;
   uint32_t begin = addr / kSectorSize * kSectorSize;

@@ -27,6 +27,9 @@ class SimFlash {
   static uint32_t sectorsCovering(uint32_t addr, uint32_t len);
   // Number of 256-byte pages touched by [addr, addr + len).
   static uint32_t pagesCovering(uint32_t addr, uint32_t len);
+  // Number of the sectors touched by [addr, addr + len) that are all 0xFF (a blank sector erases
+  // faster). The region must lie inside the flash.
+  uint32_t blankSectorsIn(uint32_t addr, uint32_t len) const;
 
   // Erases every sector touched by [addr, addr + len), which must lie inside the flash.
   void eraseSectors(uint32_t addr, uint32_t len);

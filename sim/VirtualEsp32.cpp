@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/Error.h"
+#include "sim/SimBytes.h"
 
 namespace flintmoor {
 
@@ -39,9 +40,7 @@ uint8_t garble(uint8_t byte, uint32_t sentBaud, uint32_t heardBaud) {
   return g == 0xC0 ? 0x3F : g;
 }
 
-uint32_t le32(std::span<const uint8_t> b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+using simbytes::le32;
 
 template <typename... Args>
 std::string format(const char* fmt, Args... args) {
@@ -175,10 +174,11 @@ size_t VirtualEsp32::bridgeWrite(const uint8_t* data, size_t count) {
   catchUp();
   if (unplugged_) throw EComPort("WriteFile function failed", 5);
   int64_t ns = std::max(clock_.nowUs() * 1000, hostTxFreeNs_);
-  int64_t step = byteNs(portBaud_);
+  uint32_t line = lineBaud();
+  int64_t step = byteNs(line);
   for (size_t i = 0; i < count; ++i) {
     ns += step;
-    toChip_.push_back({ceilUs(ns), data[i], portBaud_});
+    toChip_.push_back({ceilUs(ns), data[i], line});
   }
   hostTxFreeNs_ = ns;
   // The driver takes what fits its transmit queue; the rest waits until the line has room.
@@ -292,12 +292,13 @@ void VirtualEsp32::runChatter(int64_t untilUs, bool keep) {
 
 void VirtualEsp32::settleRx() {
   int64_t now = clock_.nowUs();
+  uint32_t line = lineBaud();
   if (!chatter_.empty()) runChatter(now, portOpen_);
   while (!toPort_.empty() && toPort_.front().atUs <= now) {
     LineByte b = toPort_.front();
     toPort_.pop_front();
     if (!portOpen_ || rx_.size() >= kRxQueueSize) continue;
-    rx_.push_back(b.baud == portBaud_ ? b.byte : garble(b.byte, b.baud, portBaud_));
+    rx_.push_back(b.baud == line ? b.byte : garble(b.byte, b.baud, line));
   }
 }
 
@@ -314,7 +315,8 @@ void VirtualEsp32::deliverToChip(const LineByte& b) {
   uint8_t byte = b.byte;
   // Until the first SYNC the ROM measures the sender's speed instead of expecting its own.
   bool detecting = mode_ == Mode::kLoader && autobaud_;
-  if (!detecting && b.baud != chipBaud_) byte = garble(byte, b.baud, chipBaud_);
+  bool switching = b.atUs >= baudSwitchFromUs_ && b.atUs < baudSwitchEndUs_;
+  if (switching || (!detecting && b.baud != chipBaud_)) byte = garble(byte, b.baud, chipBaud_);
   if (decoder_.feed(byte) == SimSlipDecoder::Result::kFrame) {
     onFrame(decoder_.frame(), b.baud, b.atUs);
   }
@@ -366,6 +368,9 @@ void VirtualEsp32::enterReset(int64_t atUs) {
   decoder_.reset();
   busyUntilUs_ = atUs;
   corruptBlock_ = false;
+  damageInflate_ = false;
+  baudSwitchFromUs_ = baudSwitchEndUs_ = 0;
+  inflater_.stop();
   setChipBaud(kBootBaud, atUs);
 }
 
@@ -373,6 +378,11 @@ void VirtualEsp32::setChipBaud(uint32_t baud, int64_t atUs) {
   if (baud == chipBaud_) return;
   chipBaud_ = baud;
   baudChanges_.push_back({atUs, SimSide::kChip, baud});
+}
+
+uint32_t VirtualEsp32::lineBaud() const {
+  if (portBaud_ <= kBridgeLimitBaud || !hasFault(SimFaultKind::kBridgeLimit)) return portBaud_;
+  return static_cast<uint32_t>(uint64_t{portBaud_} * 97 / 100);
 }
 
 void VirtualEsp32::bootLoader(int64_t atUs, const std::string& resetLine) {
@@ -385,7 +395,7 @@ void VirtualEsp32::bootLoader(int64_t atUs, const std::string& resetLine) {
   romLastError_ = 0;
   memActive_ = false;
   ram_.clear();
-  romFlashActive_ = false;
+  romStopWrite();
   stubFlashActive_ = false;
   transmitText(kBanner + resetLine + kWaiting, atUs);
 }
@@ -471,6 +481,15 @@ void VirtualEsp32::runAfter(After after, uint32_t arg, int64_t atUs) {
       break;
     case After::kSwitchBaud:
       setChipBaud(arg, atUs);
+      break;
+    case After::kRomSwitchBaud:
+      setChipBaud(arg, atUs);
+      baudSwitchFromUs_ = atUs;
+      baudSwitchEndUs_ = atUs + options_.timings.baudSwitchUs;
+      scheduleChipTask(baudSwitchEndUs_, [this](int64_t t) {
+        static const uint8_t kEmptyFrame[] = {0xC0, 0xC0};
+        transmit(kEmptyFrame, t);
+      });
       break;
     case After::kJump:
       jumpTo(arg, atUs);

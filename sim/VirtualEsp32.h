@@ -16,6 +16,7 @@
 #include "base/Clock.h"
 #include "sim/SimFaults.h"
 #include "sim/SimFlash.h"
+#include "sim/SimInflater.h"
 #include "sim/Slip.h"
 
 namespace flintmoor {
@@ -28,11 +29,13 @@ struct SimTimings {
   int64_t syncLatencyUs = 2'000;         // from the end of a SYNC to the first of its answers
   int64_t stubStartUs = 2'000;           // from the jump to the entry to the stub's greeting
   int64_t sectorEraseUs = 45'000;        // one 4 KiB sector
+  int64_t blankSectorEraseUs = 8'400;    // one 4 KiB sector that is already blank
   int64_t pageProgramUs = 700;           // one 256-byte page
   int64_t chipEraseUs = 8'000'000;       // the whole 4 MiB
   int64_t blankChipEraseUs = 1'500'000;  // the whole 4 MiB when it is already blank
   int64_t romMd5UsPerKiB = 1'000;        // the ROM's MD5 of flash contents
   int64_t stubMd5UsPerKiB = 250;         // the stub's
+  int64_t baudSwitchUs = 1'000;          // the ROM's UART switch after CHANGE_BAUDRATE
 };
 
 struct VirtualEsp32Options {
@@ -71,8 +74,25 @@ struct SimBaudChange {
 
 // One board, driven from one thread. The clock outlives the board, the board its SimSerialDevice.
 // The ROM loader knows SYNC, READ_REG, WRITE_REG, CHANGE_BAUDRATE, SPI_ATTACH, SPI_SET_PARAMS, the
-// MEM_* and uncompressed FLASH_* commands and SPI_FLASH_MD5; the stub adds ERASE_FLASH and
-// ERASE_REGION. Compressed writes and flash reads are not modelled: both answer them as unknown.
+// MEM_* commands, the uncompressed FLASH_* and the compressed FLASH_DEFL_* commands and
+// SPI_FLASH_MD5; the stub knows the uncompressed writes only and adds ERASE_FLASH and
+// ERASE_REGION. Flash reads (READ_FLASH_SLOW, READ_FLASH) are not modelled: both loaders answer
+// them as unknown.
+//
+// The ROM's CHANGE_BAUDRATE: the answer goes out at the old speed; once it has left, the UART
+// switches for SimTimings::baudSwitchUs, garbling every host byte that arrives meanwhile whatever
+// its speed, and then sends C0 C0 (an empty frame) at the new speed. The stub switches at once
+// after its answer and sends nothing more.
+//
+// The ROM's compressed write: FLASH_DEFL_BEGIN (uncompressed size, blocks, block size <= 4096,
+// offset) erases the sectors covering the uncompressed size before it answers; each
+// FLASH_DEFL_DATA carries the next slice of one zlib stream, checked as FLASH_DATA is, inflated
+// and programmed at the next address; its answer waits for the pages programmed. A broken stream,
+// output beyond the announced size, or a block after a failed one (the stream has a gap) is
+// answered with kRomInflate and ends the write until the next FLASH_DEFL_BEGIN.
+//
+// Erasing a sector takes SimTimings::blankSectorEraseUs when it is already blank, sectorEraseUs
+// otherwise, in both loaders.
 class VirtualEsp32 {
  public:
   enum class Mode { kAbsent, kReset, kLoader, kStub, kApplication, kHalted };
@@ -99,6 +119,7 @@ class VirtualEsp32 {
   static constexpr uint8_t kRomFailedToAct = 0x06;
   static constexpr uint8_t kRomChecksum = 0x07;
   static constexpr uint8_t kRomFlashWrite = 0x08;
+  static constexpr uint8_t kRomInflate = 0x0B;
   // The stub's error codes.
   static constexpr uint8_t kStubBadDataLen = 0xC0;
   static constexpr uint8_t kStubChecksum = 0xC1;
@@ -112,6 +133,9 @@ class VirtualEsp32 {
 
   // The largest frame the chip takes: header, FLASH_DATA data header and a 16 KiB block.
   static constexpr size_t kMaxFrame = 8 + 16 + 16384;
+  // The fastest line the bridge keeps with the bridge-limit fault; above it the line runs at 97 %
+  // of the speed set, which neither end can hear.
+  static constexpr uint32_t kBridgeLimitBaud = 460800;
   // The bridge driver's queues.
   static constexpr size_t kRxQueueSize = 1024;
   static constexpr size_t kTxQueueSize = 1024;
@@ -169,7 +193,7 @@ class VirtualEsp32 {
     std::span<const uint8_t> payload;
   };
 
-  enum class After { kNone, kSwitchBaud, kJump, kSoftReset, kLeaveLoader };
+  enum class After { kNone, kSwitchBaud, kRomSwitchBaud, kJump, kSoftReset, kLeaveLoader };
 
   // What a loader does with one request.
   struct Reply {
@@ -213,6 +237,8 @@ class VirtualEsp32 {
   void bootLoader(int64_t atUs, const std::string& resetLine);
   void bootFromFlash(int64_t atUs, bool banner);
   void setChipBaud(uint32_t baud, int64_t atUs);
+  // The speed the bridge's line really runs at (the port's, unless bridge-limit bites).
+  uint32_t lineBaud() const;
   int64_t enRiseUs() const;
 
   // Requests (VirtualEsp32Commands.cpp).
@@ -220,6 +246,10 @@ class VirtualEsp32 {
   Reply romHandle(const Packet& p, uint32_t frameBaud, int64_t atUs);
   Reply stubHandle(const Packet& p);
   Reply romStatus(uint8_t opcode, uint8_t error);
+  Reply romFlashBlock(const Packet& p, bool deflate);
+  void romStopWrite();
+  // Time to erase the sectors touched by [addr, addr + len) as they are now.
+  int64_t eraseUs(uint32_t addr, uint32_t len) const;
   static Reply stubStatus(uint8_t opcode, uint8_t error, uint32_t value = 0);
   uint32_t readRegister(uint32_t addr) const;
   // Answer, boot-text noise and follow-up work (VirtualEsp32.cpp).
@@ -261,8 +291,11 @@ class VirtualEsp32 {
   SimSlipDecoder decoder_{kMaxFrame};
   int64_t busyUntilUs_ = 0;
   std::map<uint32_t, uint32_t> writtenRegs_;
-  uint32_t flashDataCount_ = 0;
+  uint32_t flashDataCount_ = 0;  // FLASH_DATA and FLASH_DEFL_DATA, for the positional faults
   bool corruptBlock_ = false;
+  bool damageInflate_ = false;
+  int64_t baudSwitchFromUs_ = 0;  // host bytes arriving in [from, end) are garbled
+  int64_t baudSwitchEndUs_ = 0;
 
   // ROM loader state.
   uint8_t romLastOpcode_ = 0;
@@ -274,9 +307,13 @@ class VirtualEsp32 {
   uint32_t memNextSeq_ = 0;
   std::vector<MemSegment> ram_;
   bool romFlashActive_ = false;
+  bool romDeflate_ = false;    // the write in progress is a compressed one
+  bool romStreamGap_ = false;  // a compressed block failed, so the stream misses a slice
   uint32_t romFlashAddr_ = 0;
+  uint32_t romFlashEnd_ = 0;  // end of the announced uncompressed region
   uint32_t romBlockSize_ = 0;
   uint32_t romNextSeq_ = 0;
+  SimInflater inflater_;
 
   // Stub state.
   bool stubFlashActive_ = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/SimBytes.h"
 #include "sim/VirtualEsp32.h"
 
 namespace flintmoor {
@@ -21,6 +22,9 @@ constexpr uint8_t kReadReg = 0x0A;
 constexpr uint8_t kSpiSetParams = 0x0B;
 constexpr uint8_t kSpiAttach = 0x0D;
 constexpr uint8_t kChangeBaudrate = 0x0F;
+constexpr uint8_t kFlashDeflBegin = 0x10;
+constexpr uint8_t kFlashDeflData = 0x11;
+constexpr uint8_t kFlashDeflEnd = 0x12;
 constexpr uint8_t kSpiFlashMd5 = 0x13;
 constexpr uint8_t kEraseFlash = 0xD0;
 constexpr uint8_t kEraseRegion = 0xD1;
@@ -28,13 +32,8 @@ constexpr uint8_t kEraseRegion = 0xD1;
 constexpr uint32_t kRomMaxFlashBlock = 4096;
 constexpr uint32_t kStubMaxFlashBlock = 16384;
 
-uint16_t le16(std::span<const uint8_t> b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-
-uint32_t le32(std::span<const uint8_t> b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+using simbytes::le16;
+using simbytes::le32;
 
 // The *_DATA commands carry 0xEF XOR their data bytes.
 uint32_t dataChecksum(std::span<const uint8_t> data) {
@@ -80,7 +79,7 @@ void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int
 
   bool dropAnswer = false;
   bool badEscape = false;
-  if (p.opcode == kFlashData) {
+  if (p.opcode == kFlashData || p.opcode == kFlashDeflData) {
     uint32_t n = flashDataCount_++;
     if (faultAt(SimFaultKind::kUnplug, n)) {
       unplug();
@@ -91,11 +90,13 @@ void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int
     dropAnswer = faultAt(SimFaultKind::kDropAnswer, n) != nullptr;
     badEscape = faultAt(SimFaultKind::kBadEscape, n) != nullptr;
     corruptBlock_ = faultAt(SimFaultKind::kFlashCorrupt, n) != nullptr;
+    damageInflate_ = faultAt(SimFaultKind::kInflateFail, n) != nullptr;
   }
 
   int64_t start = std::max(atUs, busyUntilUs_);
   Reply r = mode_ == Mode::kLoader ? romHandle(p, baud, atUs) : stubHandle(p);
   corruptBlock_ = false;
+  damageInflate_ = false;
   if (!r.answer || dropAnswer) {
     busyUntilUs_ = start + r.latencyUs + r.workUs;
     return;
@@ -153,6 +154,9 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
     case kSpiSetParams:
     case kSpiAttach:
     case kChangeBaudrate:
+    case kFlashDeflBegin:
+    case kFlashDeflData:
+    case kFlashDeflEnd:
     case kSpiFlashMd5:
       break;
     default:
@@ -201,7 +205,7 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
         return fail(kRomInvalidMessage);
       }
       Reply r = ok();
-      r.after = After::kSwitchBaud;
+      r.after = After::kRomSwitchBaud;
       r.arg = le32(d, 0);
       return r;
     }
@@ -242,8 +246,10 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
       }
       return r;
     }
-    case kFlashBegin: {
-      romFlashActive_ = false;
+    case kFlashBegin:
+    case kFlashDeflBegin: {
+      // The compressed write announces the uncompressed size, and erases for it.
+      romStopWrite();
       if (d.size() != 16 && d.size() != 20) return fail(kRomInvalidMessage);
       uint32_t eraseSize = le32(d, 0);
       uint32_t blockSize = le32(d, 8);
@@ -253,37 +259,25 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
         return fail(kRomFailedToAct);
       }
       // The ROM erases the whole region before it answers.
+      Reply r = ok();
+      r.workUs = eraseUs(offset, eraseSize);
       flash_.eraseSectors(offset, eraseSize);
       romFlashActive_ = true;
+      romDeflate_ = p.opcode == kFlashDeflBegin;
       romFlashAddr_ = offset;
+      romFlashEnd_ = offset + eraseSize;
       romBlockSize_ = blockSize;
       romNextSeq_ = 0;
-      Reply r = ok();
-      r.workUs = SimFlash::sectorsCovering(offset, eraseSize) * tm.sectorEraseUs;
+      if (romDeflate_) inflater_.start();
       return r;
     }
-    case kFlashData: {
-      if (!romFlashActive_) return fail(kRomFailedToAct);
-      if (d.size() < 16) return fail(kRomInvalidMessage);
-      uint32_t len = le32(d, 0);
-      uint32_t seq = le32(d, 4);
-      std::span<const uint8_t> data = d.subspan(16);
-      // Whatever goes wrong, the ROM counts the block but does not move its write address.
-      uint32_t expected = romNextSeq_++;
-      if (len != data.size() || len > romBlockSize_) return fail(kRomInvalidMessage);
-      if (seq != expected) return fail(kRomInvalidMessage);
-      if (p.checksum != dataChecksum(data)) return fail(kRomChecksum);
-      if (!SimFlash::contains(romFlashAddr_, len)) return fail(kRomFlashWrite);
-      flash_.program(romFlashAddr_, data);
-      if (corruptBlock_ && len > 0) flash_.bytes()[romFlashAddr_ + len / 2] ^= 0x01;
-      Reply r = ok();
-      r.workUs = SimFlash::pagesCovering(romFlashAddr_, len) * tm.pageProgramUs;
-      romFlashAddr_ += len;
-      return r;
-    }
-    case kFlashEnd: {
+    case kFlashData:
+    case kFlashDeflData:
+      return romFlashBlock(p, p.opcode == kFlashDeflData);
+    case kFlashEnd:
+    case kFlashDeflEnd: {
       if (d.size() != 4) return fail(kRomInvalidMessage);
-      romFlashActive_ = false;
+      romStopWrite();
       Reply r = ok();
       r.after = le32(d, 0) == 0 ? After::kSoftReset : After::kLeaveLoader;
       return r;
@@ -308,6 +302,63 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
     default:
       return fail(kRomInvalidMessage);
   }
+}
+
+void VirtualEsp32::romStopWrite() {
+  romFlashActive_ = false;
+  romStreamGap_ = false;
+  inflater_.stop();
+}
+
+// FLASH_DATA programs its block as it is; FLASH_DEFL_DATA inflates its slice of the stream and
+// programs what that yields. Both share the ROM's checks and its habit of counting a failed block.
+VirtualEsp32::Reply VirtualEsp32::romFlashBlock(const Packet& p, bool deflate) {
+  std::span<const uint8_t> d = p.payload;
+  auto fail = [&](uint8_t error) { return romStatus(p.opcode, error); };
+  if (!romFlashActive_ || romDeflate_ != deflate) return fail(kRomFailedToAct);
+  if (d.size() < 16) return fail(kRomInvalidMessage);
+  uint32_t len = le32(d, 0);
+  uint32_t seq = le32(d, 4);
+  std::span<const uint8_t> data = d.subspan(16);
+  // Whatever goes wrong, the ROM counts the block but does not move its write address, and a
+  // compressed stream then misses that slice.
+  uint32_t expected = romNextSeq_++;
+  uint8_t error = 0;
+  if (len != data.size() || len > romBlockSize_ || seq != expected) {
+    error = kRomInvalidMessage;
+  } else if (p.checksum != dataChecksum(data)) {
+    error = kRomChecksum;
+  }
+  if (error != 0) {
+    if (deflate) romStreamGap_ = true;
+    return fail(error);
+  }
+
+  std::vector<uint8_t> inflated;
+  std::span<const uint8_t> bytes = data;
+  if (deflate) {
+    if (romStreamGap_ || damageInflate_ ||
+        !inflater_.feed(data, romFlashEnd_ - romFlashAddr_, inflated)) {
+      romStopWrite();
+      return fail(kRomInflate);
+    }
+    bytes = inflated;
+  }
+  auto size = static_cast<uint32_t>(bytes.size());
+  if (!SimFlash::contains(romFlashAddr_, size)) return fail(kRomFlashWrite);
+  flash_.program(romFlashAddr_, bytes);
+  if (corruptBlock_ && size > 0) flash_.bytes()[romFlashAddr_ + size / 2] ^= 0x01;
+  Reply r = romStatus(p.opcode, 0);
+  r.workUs = SimFlash::pagesCovering(romFlashAddr_, size) * options_.timings.pageProgramUs;
+  romFlashAddr_ += size;
+  return r;
+}
+
+int64_t VirtualEsp32::eraseUs(uint32_t addr, uint32_t len) const {
+  const SimTimings& tm = options_.timings;
+  uint32_t blank = flash_.blankSectorsIn(addr, len);
+  return blank * tm.blankSectorEraseUs +
+         (SimFlash::sectorsCovering(addr, len) - blank) * tm.sectorEraseUs;
 }
 
 // ---- Flasher stub -------------------------------------------------------------------------
@@ -395,9 +446,9 @@ VirtualEsp32::Reply VirtualEsp32::stubHandle(const Packet& p) {
       int64_t work = 0;
       for (uint32_t s = first; s < last; ++s) {
         if (stubSectorErased_[s]) continue;
+        work += eraseUs(s * SimFlash::kSectorSize, SimFlash::kSectorSize);
         flash_.eraseSectors(s * SimFlash::kSectorSize, SimFlash::kSectorSize);
         stubSectorErased_[s] = true;
-        work += tm.sectorEraseUs;
       }
       auto addr = static_cast<uint32_t>(stubOffset_ + blockStart);
       flash_.program(addr, data);
@@ -438,9 +489,9 @@ VirtualEsp32::Reply VirtualEsp32::stubHandle(const Packet& p) {
           !SimFlash::contains(addr, size)) {
         return status(kStubFlashOpFailed);
       }
-      flash_.eraseSectors(addr, size);
       Reply r = status(0);
-      r.workUs = SimFlash::sectorsCovering(addr, size) * tm.sectorEraseUs;
+      r.workUs = eraseUs(addr, size);
+      flash_.eraseSectors(addr, size);
       return r;
     }
     default:

@@ -1,6 +1,8 @@
 // Every fault switch of the virtual ESP32, seen from the port: what the host gets, and when.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <numeric>
 #include <string>
 
 #include "SimHarness.h"
@@ -143,6 +145,76 @@ TEST_F(FaultSwitch, PositionsCountFlashDataThroughTheRomToo) {
   EXPECT_EQ(dataCommand(0x03, 0, block(0)).data, (Bytes{0, 0, 0, 0}));
   EXPECT_EQ(dataCommand(0x03, 1, block(1)).data, (Bytes{1, 0x07, 0, 0}))
       << "the ROM reports its own checksum code";
+}
+
+TEST_F(FaultSwitch, PositionsCountCompressedBlocksTogetherWithUncompressedOnes) {
+  fault("flash-fail:1");
+  fault("flash-corrupt:2");
+  connect();
+  command(0x02, words({4096, 1, 4096, 0x10000}));
+  EXPECT_EQ(dataCommand(0x03, 0, block(0)).data, (Bytes{0, 0, 0, 0}));
+  Bytes image = imageBytes(20000);
+  Bytes stream = zlibStream(image);
+  command(0x10, words({20000, sliceCount(stream), 4096, 0x20000}));
+  EXPECT_EQ(dataCommand(0x11, 0, slice(stream, 0)).data, (Bytes{1, 0x07, 0, 0}));
+  command(0x10, words({20000, sliceCount(stream), 4096, 0x20000}));
+  for (uint32_t seq = 0; seq < sliceCount(stream); ++seq) {
+    EXPECT_EQ(dataCommand(0x11, seq, slice(stream, seq)).data[0], 0) << seq;
+  }
+  // Block 2 programmed one byte of what it inflated to wrong.
+  auto flash = board.flash().bytes();
+  EXPECT_EQ(std::inner_product(image.begin(), image.end(), flash.begin() + 0x20000, 0,
+                               std::plus<>(), std::not_equal_to<>()),
+            1);
+}
+
+TEST_F(FaultSwitch, InflateFailBreaksTheNthBlockAfterItsChecksumPassed) {
+  fault("inflate-fail:0");
+  fault("inflate-fail:2");
+  connect();
+  command(0x02, words({4096, 1, 4096, 0x10000}));
+  EXPECT_EQ(dataCommand(0x03, 0, block(0)).data, (Bytes{0, 0, 0, 0})) << "nothing to inflate";
+  Bytes image = imageBytes(20000);
+  Bytes stream = zlibStream(image);
+  command(0x10, words({20000, sliceCount(stream), 4096, 0x20000}));
+  EXPECT_EQ(dataCommand(0x11, 0, slice(stream, 0)).data, (Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(dataCommand(0x11, 1, slice(stream, 1)).data, (Bytes{1, 0x0B, 0, 0}));
+  EXPECT_EQ(dataCommand(0x11, 2, slice(stream, 2)).data, (Bytes{1, 0x06, 0, 0}))
+      << "the write stopped";
+  command(0x10, words({20000, sliceCount(stream), 4096, 0x20000}));
+  for (uint32_t seq = 0; seq < sliceCount(stream); ++seq) {
+    EXPECT_EQ(dataCommand(0x11, seq, slice(stream, seq)).data[0], 0) << seq;
+  }
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), board.flash().bytes().begin() + 0x20000));
+}
+
+TEST_F(FaultSwitch, BridgeLimitLosesEverySpeedAbove460800BothWays) {
+  fault("bridge-limit");
+  connect();
+  port.purge();
+  send(0x0F, words({921600, 0}));
+  ASSERT_TRUE(readAnswer().has_value());
+  port.setBaudRate(921600);
+  EXPECT_EQ(board.portBaud(), 921600u) << "the bridge takes the speed";
+  clock.sleepMs(50);
+  Bytes emptyFrame = drain();
+  EXPECT_EQ(emptyFrame.size(), 2u);
+  EXPECT_EQ(std::count(emptyFrame.begin(), emptyFrame.end(), 0xC0), 0) << "heard garbled";
+  size_t heard = board.commands().size();
+  send(0x0A, words({0x40001000}));
+  EXPECT_TRUE(drain(200).empty());
+  EXPECT_EQ(board.commands().size(), heard) << "the chip heard nothing it could decode";
+
+  port.setBaudRate(115200);
+  downloadReset();
+  drain();
+  send(syncFrame());
+  ASSERT_TRUE(readAnswer().has_value());
+  drain();
+  EXPECT_EQ(command(0x0F, words({460800, 0})).data[0], 0);
+  port.setBaudRate(460800);
+  clock.sleepMs(50);
+  EXPECT_EQ(command(0x0A, words({0x40001000})).value, 0x00F01D83u);
 }
 
 TEST_F(FaultSwitch, DropAnswerLosesTheAnswerButWritesTheBlock) {

@@ -91,7 +91,12 @@ TEST_F(RomLoader, ChangeBaudrateAnswersAtTheOldSpeedThenSwitches) {
   EXPECT_EQ(a.opcode, 0x0F);
   EXPECT_EQ(a.data, romStatus(0, 0));
   EXPECT_EQ(board.chipBaud(), 921600u);
-  // Still at the old speed, the next request arrives garbled and is not understood.
+  // Still at the old speed, the port hears the empty frame that follows the switch garbled, and
+  // the next request arrives garbled and is not understood.
+  clock.sleepMs(50);
+  Bytes emptyFrame = drain();
+  EXPECT_EQ(emptyFrame.size(), 2u);
+  EXPECT_EQ(std::count(emptyFrame.begin(), emptyFrame.end(), 0xC0), 0);
   send(0x0A, words({0x40001000}));
   EXPECT_TRUE(drain(200).empty());
   port.setBaudRate(921600);
@@ -109,6 +114,46 @@ TEST_F(RomLoader, ChangeBaudrateAnswersAtTheOldSpeedThenSwitches) {
   EXPECT_EQ(first.size(), 14u);
   EXPECT_EQ(std::count(first.begin(), first.end(), 0xC0), 0);
   EXPECT_EQ(heardAtOldSpeed(), first);
+}
+
+TEST_F(RomLoader, AnEmptyFrameFollowsTheSwitchAtTheNewSpeed) {
+  connect();
+  port.purge();
+  send(0x0F, words({460800, 0}));
+  auto a = readAnswer();
+  ASSERT_TRUE(a.has_value());
+  EXPECT_EQ(a->data, romStatus(0, 0));
+  int64_t answered = clock.nowUs();
+  port.setBaudRate(460800);
+  EXPECT_EQ(port.readByte(10), 0xC0);
+  int64_t first = clock.nowUs();
+  EXPECT_EQ(port.readByte(10), 0xC0);
+  int64_t second = clock.nowUs();
+  EXPECT_TRUE(drain().empty());
+  // The UART takes 1 ms to switch; each END then takes ten bit times at 460800 bit/s (21.7 us).
+  EXPECT_GE(first - answered, 1000 + 21);
+  EXPECT_LE(first - answered, 1000 + 23);
+  EXPECT_NEAR(second - first, 22, 1);
+}
+
+TEST_F(RomLoader, ARequestSentIntoTheSwitchIsLostAndOneSentAfterItIsAnswered) {
+  connect();
+  Bytes block(1000, 0x3C);
+  command(0x05, words({2000, 2, 1000, 0x3FFD0000}));
+  port.purge();
+  send(0x0F, words({921600, 0}));
+  ASSERT_TRUE(readAnswer().has_value());
+  port.setBaudRate(921600);
+  // Sent at once: the first 90-odd bytes, the opening END among them, arrive during the switch;
+  // the clean rest is skipped as bytes before a frame.
+  Bytes payload = words({1000, 0, 0, 0});
+  payload.insert(payload.end(), block.begin(), block.end());
+  send(0x07, payload, xorSum(block));
+  EXPECT_FALSE(readAnswer(100).has_value()) << "only the empty frame came";
+  // Sequence 0 again after waiting: the lost block was never taken.
+  clock.sleepMs(50);
+  EXPECT_EQ(dataCommand(0x07, 0, block).data, romStatus(0, 0));
+  EXPECT_EQ(command(0x0A, words({0x40001000})).value, 0x00F01D83u);
 }
 
 TEST_F(RomLoader, DetectsTheSpeedOfTheFirstSync) {

@@ -20,7 +20,9 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 13u);
+  ASSERT_EQ(names.size(), 15u);
+  EXPECT_EQ(names[13], "inflate-fail");
+  EXPECT_EQ(names[14], "bridge-limit");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
@@ -29,12 +31,13 @@ TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   }
 }
 
-TEST(SimFaults, PositionNamesTheNthFlashDataCountingFromZero) {
+TEST(SimFaults, PositionNamesTheNthFlashDataBlockCountingFromZero) {
   EXPECT_EQ(parseSimFault("flash-fail:2"), (SimFault{SimFaultKind::kFlashFail, 2}));
   EXPECT_EQ(parseSimFault("unplug:0"), (SimFault{SimFaultKind::kUnplug, 0}));
   EXPECT_EQ(parseSimFault("flash-corrupt:4294967295"),
             (SimFault{SimFaultKind::kFlashCorrupt, 4294967295u}));
-  for (const char* kind : {"flash-fail", "drop-answer", "bad-escape", "unplug", "flash-corrupt"}) {
+  for (const char* kind :
+       {"flash-fail", "drop-answer", "bad-escape", "unplug", "flash-corrupt", "inflate-fail"}) {
     EXPECT_EQ(parseSimFault(std::string(kind) + ":7").position, 7u) << kind;
   }
 }
@@ -49,6 +52,7 @@ TEST(SimFaults, RejectsUnknownNamesBadNumbersAndNeedlessPositions) {
     EXPECT_EQ(errorOf(bad), "Bad position in simulator fault \"" + std::string(bad) + "\"") << bad;
   }
   EXPECT_EQ(errorOf("silent:1"), "Simulator fault \"silent\" takes no position");
+  EXPECT_EQ(errorOf("bridge-limit:1"), "Simulator fault \"bridge-limit\" takes no position");
   EXPECT_NE(errorOf(""), "accepted");
 }
 

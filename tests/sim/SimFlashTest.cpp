@@ -41,6 +41,17 @@ TEST(SimFlash, EraseCoversWholeSectors) {
   EXPECT_TRUE(f.isBlank());
 }
 
+TEST(SimFlash, CountsTheBlankSectorsARegionTouches) {
+  SimFlash f;
+  EXPECT_EQ(f.blankSectorsIn(0x1FFF, 2), 2u);
+  f.bytes()[0x1FFF] = 0x7F;  // last byte of the sector at 0x1000
+  f.bytes()[0x3000] = 0x00;  // first byte of the sector at 0x3000
+  EXPECT_EQ(f.blankSectorsIn(0x1FFF, 2), 1u);
+  EXPECT_EQ(f.blankSectorsIn(0x0000, 0x5000), 3u);
+  EXPECT_EQ(f.blankSectorsIn(0x2000, 0x1001), 1u) << "a region ending in a sector touches it";
+  EXPECT_EQ(f.blankSectorsIn(0x2000, 0), 0u);
+}
+
 TEST(SimFlash, ContainsRejectsRegionsPastTheEndOrWrappingAround) {
   EXPECT_TRUE(SimFlash::contains(0, 4u << 20));
   EXPECT_TRUE(SimFlash::contains(4u << 20, 0));

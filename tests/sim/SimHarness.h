@@ -4,7 +4,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -37,6 +39,46 @@ inline uint32_t xorSum(const Bytes& data) {
   uint8_t s = 0xEF;
   for (uint8_t b : data) s ^= b;
   return s;
+}
+
+// `data` deflated at level 9 as a zlib stream (RFC 1950: header, deflate data, Adler-32), or with
+// `raw` as bare deflate data without header and trailer.
+inline Bytes zlibStream(const Bytes& data, bool raw = false) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, raw ? -15 : 15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Bytes out(deflateBound(&z, static_cast<uLong>(data.size())));
+  z.next_in = const_cast<Bytef*>(data.data());
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// Slice `index` of `stream` cut into `size`-byte slices (the last one may be shorter).
+inline Bytes slice(const Bytes& stream, size_t index, size_t size = 4096) {
+  size_t from = std::min(stream.size(), index * size);
+  return Bytes(stream.begin() + static_cast<ptrdiff_t>(from),
+               stream.begin() + static_cast<ptrdiff_t>(std::min(stream.size(), from + size)));
+}
+
+inline uint32_t sliceCount(const Bytes& stream, size_t size = 4096) {
+  return static_cast<uint32_t>((stream.size() + size - 1) / size);
+}
+
+// An image-like byte sequence: sixteen byte values (END and ESC among them) in a fixed
+// pseudo-random order, so that it deflates to about half its size.
+inline Bytes imageBytes(size_t n, uint32_t seed = 1) {
+  static const uint8_t alphabet[] = {0x00, 0x01, 0x20, 0x40, 0xC0, 0xDB, 'a', 'b',
+                                     'c',  'd',  'e',  'f',  'g',  'h',  'i', 'j'};
+  Bytes out(n);
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    out[i] = alphabet[(seed >> 16) % sizeof alphabet];
+  }
+  return out;
 }
 
 // C0, direction 0, opcode, length, checksum, payload, C0, with 0xC0 -> DB DC and 0xDB -> DB DD.

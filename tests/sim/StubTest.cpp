@@ -66,6 +66,8 @@ TEST_F(Stub, AnswersWithTwoStatusBytesAndSyncOnce) {
   EXPECT_EQ(id.data, (Bytes{0, 0}));
   EXPECT_EQ(command(0x0D, words({0})).data, (Bytes{0, 0}));
   EXPECT_EQ(command(0xD2, words({0, 16})).data, (Bytes{1, 0xFF}));
+  EXPECT_EQ(command(0x10, words({4096, 1, 4096, 0x10000})).data, (Bytes{1, 0xFF}))
+      << "compressed writes are the ROM's only";
   EXPECT_EQ(board.commands().back().loader, SimLoader::kStub);
   EXPECT_EQ(command(0x0F, words({460800, 115200})).data, (Bytes{0, 0}));
   port.setBaudRate(460800);
@@ -125,8 +127,21 @@ TEST_F(Stub, ReportsMd5AsSixteenRawBytes) {
   EXPECT_EQ(command(0x13, words({0x3FF000, 0x2000, 0, 0})).data, (Bytes{1, 0xC4}));
 }
 
+TEST_F(Stub, ChangeBaudrateSwitchesAtOnceWithoutAnEmptyFrame) {
+  port.purge();
+  send(0x0F, words({921600, 115200}));
+  ASSERT_TRUE(readAnswer().has_value());
+  port.setBaudRate(921600);
+  send(0x0A, words({0x40001000}));
+  EXPECT_EQ(drain(),
+            (Bytes{0xC0, 0x01, 0x0A, 0x02, 0x00, 0x83, 0x1D, 0xF0, 0x00, 0x00, 0x00, 0xC0}));
+}
+
 TEST_F(Stub, FlashWorkTakesRealisticTime) {
-  // A 16 KiB block: 16424 bytes at 115200 bit/s, 4 sector erases and 64 page programs.
+  // A 16 KiB block: 16424 bytes at 115200 bit/s, 4 sector erases (two of them of blank sectors)
+  // and 64 page programs.
+  auto flash = board.flash().bytes();
+  std::fill(flash.begin() + 0x41000, flash.begin() + 0x43000, 0x00);
   command(0x02, words({16384, 1, 16384, 0x40000}));
   Bytes block = pattern(16384, 1);
   Bytes frame = requestFrame(
@@ -142,7 +157,7 @@ TEST_F(Stub, FlashWorkTakesRealisticTime) {
   send(frame);
   ASSERT_TRUE(readAnswer(2000).has_value());
   int64_t wire = static_cast<int64_t>(frame.size()) * 10 * 1'000'000 / 115200;
-  int64_t work = 4 * 45000 + 64 * 700;
+  int64_t work = 2 * 45000 + 2 * 8400 + 64 * 700;
   EXPECT_GE(clock.nowUs() - start, wire + work);
   EXPECT_LT(clock.nowUs() - start, wire + work + 5000);
 
@@ -155,6 +170,22 @@ TEST_F(Stub, FlashWorkTakesRealisticTime) {
   command(0xD0, {}, 0, 20000);
   EXPECT_GE(clock.nowUs() - start, 1'000'000) << "less on a blank chip";
   EXPECT_LT(clock.nowUs() - start, 2'500'000);
+}
+
+TEST_F(Stub, EraseRegionErasesBlankSectorsFaster) {
+  auto flash = board.flash().bytes();
+  flash[0x62345] = 0x00;
+  flash[0x64000] = 0x00;
+  EXPECT_EQ(command(0xD1, words({0x60000, 0x1000, 0, 0})).data, (Bytes{1, 0xC0}));
+  EXPECT_EQ(command(0xD1, words({0x60100, 0x1000})).data, (Bytes{1, 0xC4}));
+  int64_t start = clock.nowUs();
+  EXPECT_EQ(command(0xD1, words({0x60000, 0x4000})).data, (Bytes{0, 0}));
+  // 18 bytes out and 12 back at 115200 bit/s around one full and three blank sector erases.
+  int64_t work = 45000 + 3 * 8400;
+  EXPECT_GE(clock.nowUs() - start, work + 2600);
+  EXPECT_LT(clock.nowUs() - start, work + 3000);
+  EXPECT_EQ(flash[0x62345], 0xFF);
+  EXPECT_EQ(flash[0x64000], 0x00) << "the sector after the region is kept";
 }
 
 }  // namespace
