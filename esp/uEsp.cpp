@@ -34,6 +34,24 @@ constexpr int32_t kWithError = 10;
 
 constexpr uint32_t kFlashDataHeader = 16;
 
+constexpr int kAfterSpeedChangeMs = 50;
+
+// The ROM loader's flash blocks, and the time-outs of its flash commands (see uEsp.h).
+constexpr uint32_t kRomBlock = 4096;
+constexpr int64_t kEraseBaseMs = 5000;
+constexpr int64_t kEraseMsPer64KiB = 2000;
+constexpr int64_t kDeflBlockBaseMs = 2000;
+constexpr int64_t kDeflBlockMsPerKiB = 10;
+
+// The answer time-out of a command that erases eraseSize bytes before it answers.
+int32_t eraseTimeout(uint64_t eraseSize) {
+  return int32_t(kEraseBaseMs + kEraseMsPer64KiB * int64_t((eraseSize + 0xFFFF) / 0x10000));
+}
+
+// The error codes of an answer that says the chip received a damaged packet.
+constexpr uint8_t kRomChecksumError = 0x07;
+constexpr uint8_t kStubChecksumError = 0xC1;
+
 uint32_t readLe32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -160,37 +178,58 @@ void TEsp::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com) {
   }
   IoBuf[n++] = kEnd;
 
+  LastFault = TPacketFault::pfNone;
   com_.cPort.ClearBuffer(true, true);
   com_.cPort.Write(IoBuf, n);
 }
 
 namespace {
 
-// Reads and drops bytes up to and including the next END. False on a per-byte time-out, after
-// kHuntByteLimit bytes without END, or once twice the per-byte time-out has passed without END.
-bool skipToEnd(TComIo& com, int32_t timeout) {
-  Clock& clock = com.clock();
-  const int64_t start = clock.nowUs();
-  const int64_t limit = 2 * int64_t(timeout) * 1000;
-  for (uint32_t skipped = 0;;) {
+// The bounds of one read: at most kHuntByteLimit bytes outside frames (chatter, and the END
+// bytes of empty frames) and less than twice the per-byte time-out without a frame.
+class HuntBound {
+ public:
+  HuntBound(Clock& clock, int32_t timeout)
+      : clock_(clock), start_(clock.nowUs()), limitUs_(2 * int64_t(timeout) * 1000) {}
+  // Counts one byte that belongs to no frame; false once a bound is reached.
+  bool skip() { return ++skipped_ < kHuntByteLimit && clock_.nowUs() - start_ < limitUs_; }
+
+ private:
+  Clock& clock_;
+  int64_t start_;
+  int64_t limitUs_;
+  uint32_t skipped_ = 0;
+};
+
+// Reads and drops bytes up to and including the next END. False on a per-byte time-out or at a
+// bound.
+bool skipToEnd(TComIo& com, int32_t timeout, HuntBound& bound) {
+  for (;;) {
     const int b = com.ComGetSer(timeout);
     if (b < 0) return false;
     if (b == kEnd) return true;
-    if (++skipped >= kHuntByteLimit || clock.nowUs() - start >= limit) return false;
+    if (!bound.skip()) return false;
   }
 }
 
 }  // namespace
 
 int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
-  if (!skipToEnd(com_, Timeout)) return -1;
+  LastFault = TPacketFault::pfNoFrame;
+  HuntBound bound(com_.clock(), Timeout);
+  if (!skipToEnd(com_, Timeout, bound)) return -1;
 
   auto* dst = reinterpret_cast<uint8_t*>(&Response);
   int32_t count = 0;
   for (;;) {
     int b = com_.ComGetSer(Timeout);
     if (b < 0) return -1;
-    if (b == kEnd) break;
+    if (b == kEnd) {
+      if (count > 0) break;
+      // END END is an empty frame: it carries nothing, and this END opens the next frame.
+      if (!bound.skip()) return -1;
+      continue;
+    }
     if (b == kEsc) {
       b = com_.ComGetSer(Timeout);
       if (b < 0) return -1;
@@ -202,11 +241,24 @@ int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
         return -7;
       }
     }
-    if (size_t(count) == sizeof(Response)) return skipToEnd(com_, Timeout) ? -3 : -1;
+    if (size_t(count) == sizeof(Response)) {
+      HuntBound rest(com_.clock(), Timeout);
+      return skipToEnd(com_, Timeout, rest) ? -3 : -1;
+    }
     dst[count++] = uint8_t(b);
   }
   if (ChkDir && Response.Direction != 1) return -2;
+  LastFault = answerFault(count);
   return count;
+}
+
+TPacketFault TEsp::answerFault(int32_t count) const {
+  // Status answers carry status and error code first: four bytes from the ROM, two from a stub.
+  const bool statusOnly = Response.Size == 2 || Response.Size == 4;
+  if (!statusOnly || count < kWithError || Response.Data[0] == 0) return TPacketFault::pfNone;
+  const uint8_t error = Response.Data[1];
+  return error == kRomChecksumError || error == kStubChecksumError ? TPacketFault::pfChecksum
+                                                                   : TPacketFault::pfNone;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -228,7 +280,12 @@ void TEsp::changeBaud(uint32_t newBaud, uint32_t oldBaud) {
   addOut(0, 0, 0);
   addOut(3, newBaud, 0);
   addOut(3, oldBaud, 0);
-  if (exchange(kChangeBaudrate, 200)) com_.cPort.setCustomBaudRate(newBaud);
+  if (!exchange(kChangeBaudrate, 200)) return;
+  com_.cPort.setCustomBaudRate(newBaud);
+  // The ROM sends END END at the new speed once it has switched, and what crosses the line during
+  // its switch arrives garbled: let the switch pass, then drop whatever came.
+  com_.clock().sleepMs(kAfterSpeedChangeMs);
+  com_.ComFlush();
 }
 
 void TEsp::readReg(uint32_t adr, uint32_t& value) {
@@ -285,6 +342,10 @@ void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize) {
 }
 
 void TEsp::flashWrite(const uint8_t* ptr, uint32_t size) {
+  writeBlock(kFlashData, ptr, size, 2000);
+}
+
+void TEsp::writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout) {
   if (size > sizeof(OutBuf) - kFlashDataHeader) throw Exception("Error Flash Write");
   addOut(0, 0, 0);
   addOut(3, size, 0);
@@ -292,8 +353,8 @@ void TEsp::flashWrite(const uint8_t* ptr, uint32_t size) {
   addOut(3, 0, 0);
   addOut(3, 0, 0);
   addOut(4, 0, uint16_t(size), ptr);
-  sendPacket(OutBuf, uint16_t(OutPos), kFlashData);
-  const int32_t result = getPacket(2000, true);
+  sendPacket(OutBuf, uint16_t(OutPos), com);
+  const int32_t result = getPacket(timeout, true);
   if (result < kWithStatus) throw Exception("Error Flash Write");
   if (Response.Data[0] != 0) {
     if (result < kWithError) throw Exception("Error Flash Write");
@@ -326,19 +387,35 @@ void TEsp::spiSetParams() {
 }
 
 void TEsp::romFlashStart(uint32_t Offset, uint32_t ImageSize) {
-  constexpr uint64_t kRomBlock = 4096;
-  constexpr uint64_t kEraseUnit = 0x10000;
   const uint64_t blocks = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock;
   const uint64_t eraseSize = blocks * kRomBlock;
-  const auto timeout = int32_t(5000 + 2000 * ((eraseSize + kEraseUnit - 1) / kEraseUnit));
   logFlashBegin(Offset, uint32_t(blocks), uint32_t(eraseSize));
   addOut(0, 0, 0);
   addOut(3, uint32_t(eraseSize), 0);
   addOut(3, uint32_t(blocks), 0);
-  addOut(3, uint32_t(kRomBlock), 0);
+  addOut(3, kRomBlock, 0);
   addOut(3, Offset, 0);
-  if (!exchange(kFlashBegin, timeout)) throw Exception("Error Flash Start");
+  if (!exchange(kFlashBegin, eraseTimeout(eraseSize))) throw Exception("Error Flash Start");
   Sequence = 0;
+}
+
+void TEsp::flashDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t CompressedSize) {
+  const uint32_t blocks = uint32_t((uint64_t(CompressedSize) + kRomBlock - 1) / kRomBlock);
+  logFlashBegin(Offset, blocks, ImageSize);
+  log_.F("ZIP: %d", {CompressedSize});
+  addOut(0, 0, 0);
+  addOut(3, ImageSize, 0);
+  addOut(3, blocks, 0);
+  addOut(3, kRomBlock, 0);
+  addOut(3, Offset, 0);
+  if (!exchange(kFlashDeflBegin, eraseTimeout(ImageSize))) throw Exception("Error Flash Start");
+  Sequence = 0;
+}
+
+void TEsp::flashDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo) {
+  if (size > kRomBlock) throw Exception("Error Flash Write");
+  const int64_t kib = (int64_t(mayInflateTo) + 1023) / 1024;
+  writeBlock(kFlashDeflData, ptr, size, int32_t(kDeflBlockBaseMs + kDeflBlockMsPerKiB * kib));
 }
 
 namespace {

@@ -24,8 +24,17 @@ constexpr uint8_t kReadReg = 0x0A;
 constexpr uint8_t kSpiSetParams = 0x0B;
 constexpr uint8_t kSpiAttach = 0x0D;
 constexpr uint8_t kChangeBaudrate = 0x0F;
+constexpr uint8_t kFlashDeflBegin = 0x10;
+constexpr uint8_t kFlashDeflData = 0x11;
 constexpr uint8_t kSpiFlashMd5 = 0x13;
 constexpr uint8_t kEraseFlash = 0xD0;
+
+// What went wrong with the answer of the last packet sent, as far as the line is concerned.
+enum class TPacketFault : uint8_t {
+  pfNone,      // an answer came (whatever its status), or nothing was read yet
+  pfNoFrame,   // no frame: time-out, a bound reached, a bad escape, a wrong direction byte
+  pfChecksum,  // the chip answered that the packet arrived damaged (ROM 0x07, stub 0xC1)
+};
 
 #pragma pack(push, 1)
 struct TRequest {
@@ -75,18 +84,26 @@ class TEsp {
   void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com);
 
   // Reads one frame into Response. Timeout bounds each byte, in milliseconds. Bytes before the
-  // first END are skipped, at most 65535 of them and for less than twice Timeout (measured on
-  // the link's clock); a frame longer than Response is read to its END under the same bounds
-  // but stored only as far as Response reaches.
-  // Result: decoded byte count (header included); -1 time-out or a hunt bound reached; -2
-  // ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
+  // first END are skipped, and so are empty frames (END END: the second END opens the next
+  // frame), at most 65535 such bytes in all and for less than twice Timeout (measured on the
+  // link's clock); a frame longer than Response is read to its END under the same bounds but
+  // stored only as far as Response reaches.
+  // Result: decoded byte count (header included, never 0); -1 time-out or a hunt bound reached;
+  // -2 ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
+  // Sets LastFault.
   int32_t getPacket(int32_t Timeout, bool ChkDir);
+
+  // The line's part in the last exchange: reset by sendPacket, set by getPacket. A caller tells
+  // by it whether a failed command points at the line (nothing came, or the chip saw a damaged
+  // packet) rather than at the chip's refusal.
+  TPacketFault LastFault = TPacketFault::pfNone;
 
   // --- Bootloader commands. A reply too short to carry the status byte (and, where it is read,
   // the error code) counts as no reply.
 
-  // CHANGE_BAUDRATE, 200 ms. Only when the chip agreed does the port switch to newBaud;
-  // otherwise nothing happens and nothing is raised.
+  // CHANGE_BAUDRATE, 200 ms. Only when the chip agreed does the port switch to newBaud; it then
+  // waits 50 ms (the ROM's switch, and the END END it sends at the new speed) and drains the
+  // input (ComFlush). Otherwise nothing happens and nothing is raised.
   void changeBaud(uint32_t newBaud, uint32_t oldBaud);
   // READ_REG, 300 ms; value receives the register only on success. "Read Reg: 0x%0.8x".
   void readReg(uint32_t adr, uint32_t& value);
@@ -115,6 +132,18 @@ class TEsp {
   // it answers, so the time-out is 5000 ms plus 2000 ms per started 64 KiB of the erase size.
   // Needs a reply with status 0; "Error Flash Start". Sequence := 0.
   void romFlashStart(uint32_t Offset, uint32_t ImageSize);
+  // FLASH_DEFL_BEGIN: ImageSize uncompressed bytes at Offset arrive as one zlib stream of
+  // CompressedSize bytes in 4096-byte blocks. The ROM erases the sectors covering ImageSize before
+  // it answers: time-out as romFlashStart's for that size. Logs BLK/ERA/ADR as flashStart, then
+  // "ZIP: %d" with CompressedSize. Needs status 0; "Error Flash Start". Sequence := 0.
+  void flashDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t CompressedSize);
+  // FLASH_DEFL_DATA: the next slice (at most 4096 bytes) of the stream. The ROM inflates and
+  // writes before it answers, and a slice may inflate to far more than its size: mayInflateTo
+  // bounds the uncompressed bytes it can produce (the job passes the size of its region),
+  // and the time-out is 2000 ms plus 10 ms per started KiB of it (flash programs at about 3 ms
+  // per KiB). Errors as flashWrite; a stream the ROM cannot inflate is its status 1, error 0x0B:
+  // "Error Flash".
+  void flashDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo);
   // SPI_FLASH_MD5 of size bytes at addr; 5000 ms plus 2000 ms per started MiB. Takes the ROM's
   // reply (32 hex digits, then status) or the stub's (16 raw bytes, then status); digest is
   // written only on success. "Error SPI_FLASH_MD5".
@@ -138,6 +167,9 @@ class TEsp {
   void installStub(const StubPlan& plan, std::span<const uint8_t> image);
   void loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
   void addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem = nullptr);
+  // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
+  void writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout);
+  TPacketFault answerFault(int32_t count) const;
   // Sends OutBuf and reads the reply with the direction check; true when the reply carries the
   // status byte and it is 0.
   bool exchange(uint8_t com, int32_t timeout);

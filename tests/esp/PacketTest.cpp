@@ -86,24 +86,39 @@ TEST_F(PacketTest, TimeOutWhileHuntingOrInsideAFrame) {
   EXPECT_EQ(esp->getPacket(100, true), -1);
 }
 
-TEST_F(PacketTest, EmptyFrameIsJudgedByTheStaleDirectionByte) {
-  const Bytes empty = {0xC0, 0xC0};
-  const Bytes fromChip = {0xC0, 0x01, 0x02, 0xC0};
-  const Bytes notFromChip = {0xC0, 0x00, 0x02, 0xC0};
+TEST_F(PacketTest, EmptyFramesAreSkippedAndTheNextFrameIsRead) {
+  // The ROM's END END after a speed change, then the answer of the next command.
+  const Bytes emptyThenAnswer = {0xC0, 0xC0, 0xC0, 0x01, 0x0A, 0x00,
+                                 0x00, 0x44, 0x33, 0x22, 0x11, 0xC0};
+  line.feed(emptyThenAnswer);
+  EXPECT_EQ(esp->getPacket(100, true), 8);
+  EXPECT_EQ(esp->Response.Command, 0x0A);
+  EXPECT_EQ(esp->Response.Value, 0x11223344u);
+  EXPECT_EQ(esp->LastFault, TPacketFault::pfNone);
 
-  line.feed(fromChip);
-  EXPECT_EQ(esp->getPacket(100, true), 2);
-  line.feed(empty);
-  EXPECT_EQ(esp->getPacket(100, true), 0);
+  // Several empty frames and slow bytes in between, and without direction check.
+  const Bytes empties = {0xC0, 0xC0, 0xC0, 0xC0};
+  line.feed(empties, 0, 40'000);
+  const Bytes greeting = {0xC0, 'O', 'H', 'A', 'I', 0xC0};
+  line.feed(greeting);
+  EXPECT_EQ(esp->getPacket(100, false), 4);
+  EXPECT_EQ(std::memcmp(&esp->Response, "OHAI", 4), 0);
 
-  line.feed(notFromChip);
-  EXPECT_EQ(esp->getPacket(100, true), -2);
-  line.feed(notFromChip);
-  EXPECT_EQ(esp->getPacket(100, false), 2);
-  line.feed(empty);
-  EXPECT_EQ(esp->getPacket(100, true), -2);
-  line.feed(empty);
-  EXPECT_EQ(esp->getPacket(100, false), 0);
+  // Empty frames alone are no answer.
+  line.feed(Bytes{0xC0, 0xC0});
+  EXPECT_EQ(esp->getPacket(100, true), -1);
+  EXPECT_EQ(esp->LastFault, TPacketFault::pfNoFrame);
+}
+
+TEST_F(PacketTest, EndlessEmptyFramesAreBoundedLikeChatter) {
+  line.chatter(0xC0, 50'000);  // never silent for 200 ms, never a frame
+  const int64_t start = clock.nowUs();
+  EXPECT_EQ(esp->getPacket(200, true), -1);
+  EXPECT_GE(clock.nowUs() - start, 400'000);
+  EXPECT_LT(line.bytesRead(), 20u);
+
+  line.feed(Bytes(65536, 0xC0));
+  EXPECT_EQ(esp->getPacket(100, true), -1);
 }
 
 TEST_F(PacketTest, InvalidEscapeEndsTheReadAtOnce) {
