@@ -19,6 +19,7 @@
 #include "base/Md5.h"
 #include "comio/uComIo.h"
 #include "diag/Log.h"
+#include "esp/Deflate.h"
 #include "esp/StubResource.h"
 #include "esp/uEsp.h"
 
@@ -28,7 +29,10 @@ namespace {
 
 constexpr uint32_t kBlockSize = 0x4000;
 constexpr uint32_t kRomBlockSize = 0x1000;  // the largest block the ROM loader takes
+constexpr uint32_t kRegionSize = 0x10000;   // compared, compressed and written as one
 constexpr uint32_t kFlashSize = 4u << 20;
+// The fast speeds tried, in order, after the line failed at a faster one.
+constexpr uint32_t kFallbackBauds[] = {460800, 115200};
 constexpr int kPauseAfterBlockMs = 50;
 constexpr int kPauseAfterImageMs = 200;
 constexpr int kPauseAfterDrainMs = 100;
@@ -151,17 +155,24 @@ FlashJob::FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& v
 
 bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
   running_ = true;
+  eraseAnswer_.reset();
+  uint32_t fast = config_.FastBaud;
   bool ok = false;
-  std::string message;
-  try {
-    runJob(tag, files);
-    ok = true;
-  } catch (const std::exception& e) {
-    message = e.what();
-  } catch (...) {
-    message = "Unknown error";
-  }
-  if (!ok) {
+  for (;;) {
+    std::string message;
+    bool lineFault = false;
+    try {
+      runJob(tag, files, fast);
+      ok = true;
+    } catch (const EComPort& e) {
+      message = e.what();
+    } catch (const std::exception& e) {
+      message = e.what();
+      lineFault = speedRaised_ && esp_.LastFault != TPacketFault::pfNone;
+    } catch (...) {
+      message = "Unknown error";
+    }
+    if (ok) break;
     // The chip reset and the close may fail themselves (a bridge pulled out mid-job); the job
     // still ends, and the user sees the error that stopped it.
     try {
@@ -172,12 +183,31 @@ bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
       com_.DisConnect();
     } catch (const std::exception&) {
     }
-    view_.setStatusText("Error");
-    view_.execute(message, mtError, "Error", msgBut(mbClose), true);
+    const uint32_t slower = lineFault ? slowerBaud(fast) : 0;
+    if (slower == 0) {
+      view_.setStatusText("Error");
+      view_.execute(message, mtError, "Error", msgBut(mbClose), true);
+      break;
+    }
+    // No answer, or a damaged packet, once the line ran faster: the bridge or the cable may not
+    // carry that speed. Everything starts again from the connect, slower.
+    log_.S(message);
+    log_.S("Line failed at " + std::to_string(fast) + " bit/s: retrying at " +
+           std::to_string(slower) + " bit/s");
+    view_.setStatusText("Retrying at " + std::to_string(slower));
+    view_.processEvents();
+    fast = slower;
   }
   endSteps();
   running_ = false;
   return ok;
+}
+
+uint32_t FlashJob::slowerBaud(uint32_t baud) {
+  for (uint32_t b : kFallbackBauds) {
+    if (b < baud) return b;
+  }
+  return 0;
 }
 
 void FlashJob::endSteps() {
@@ -186,7 +216,8 @@ void FlashJob::endSteps() {
   view_.setEraseEnabled(true);
 }
 
-void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
+void FlashJob::runJob(int tag, const std::array<std::string, 3>& files, uint32_t fastBaud) {
+  speedRaised_ = false;
   com_.Tag = tag;
   view_.setUpdateEnabled(false);
   view_.setEraseEnabled(false);
@@ -207,7 +238,9 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
   view_.setMacText(comEsp_.readMac(UsedCpu));
   view_.processEvents();
 
-  esp_.changeBaud(config_.FastBaud, com_.cPort.customBaudRate());
+  const uint32_t connBaud = com_.cPort.customBaudRate();
+  if (fastBaud != connBaud) esp_.changeBaud(fastBaud, connBaud);
+  speedRaised_ = com_.cPort.customBaudRate() != connBaud;
 
   // A placeholder stub would not run on a real chip; the ROM loader writes flash by itself, in
   // smaller blocks. The virtual chip takes the placeholder as its stub.
@@ -235,9 +268,12 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files) {
 }
 
 void FlashJob::eraseJob() {
-  const int answer = view_.execute("Erase Flash?", mtConfirmation, "ERASE",
-                                   msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
-  if (answer != mrYes) return;
+  // A retry at a slower speed does not ask again.
+  if (!eraseAnswer_) {
+    eraseAnswer_ = view_.execute("Erase Flash?", mtConfirmation, "ERASE",
+                                 msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
+  }
+  if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
   view_.processEvents();
   if (viaRom_) {
@@ -269,22 +305,21 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.setProgressVisible(true);
   view_.processEvents();
 
-  const uint32_t blockSize = viaRom_ ? kRomBlockSize : kBlockSize;
   if (viaRom_) {
-    esp_.romFlashStart(address, size);
+    if (writeThroughRom(image, address, displayFileName(name)) > 0) verify(image, address);
   } else {
     esp_.flashStart(address, size, kBlockSize);
+    uint32_t written = 0;
+    while (written < size) {
+      const uint32_t block = std::min(kBlockSize, size - written);
+      view_.setProgressPos(static_cast<int>(written + block));
+      view_.processEvents();
+      esp_.flashWrite(image.data() + written, block);
+      com_.clock().sleepMs(kPauseAfterBlockMs);
+      written += block;
+    }
+    if (size > 0) verify(image, address);
   }
-  uint32_t written = 0;
-  while (written < size) {
-    const uint32_t block = std::min(blockSize, size - written);
-    view_.setProgressPos(static_cast<int>(written + block));
-    view_.processEvents();
-    esp_.flashWrite(image.data() + written, block);
-    com_.clock().sleepMs(kPauseAfterBlockMs);
-    written += block;
-  }
-  if (size > 0) verify(image, address);
 
   image.clear();
   image.shrink_to_fit();
@@ -292,8 +327,59 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.setProgressPos(0);
   view_.setProgressVisible(false);
   view_.processEvents();
-  com_.clock().sleepMs(kPauseAfterImageMs);
+  // The ROM loader answers each block once it is written; the stub is given time to settle.
+  if (!viaRom_) com_.clock().sleepMs(kPauseAfterImageMs);
   return true;
+}
+
+uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
+                                   const std::string& shown) {
+  const auto size = static_cast<uint32_t>(image.size());
+  const std::span<const uint8_t> bytes(image);
+  std::vector<bool> unchanged;
+  uint32_t skipped = 0;
+  for (uint32_t offset = 0; offset < size; offset += kRegionSize) {
+    const uint32_t length = std::min(kRegionSize, size - offset);
+    bool same = false;
+    if (SkipUnchanged) {
+      uint8_t flash[16];
+      esp_.flashMd5(address + offset, length, flash);
+      const std::array<uint8_t, 16> wanted = md5(bytes.subspan(offset, length));
+      same = std::memcmp(flash, wanted.data(), wanted.size()) == 0;
+    }
+    unchanged.push_back(same);
+    if (same) skipped += length;
+  }
+  if (skipped > 0) {
+    const std::string text = shown + ": " + std::to_string(skipped) + " of " +
+                             std::to_string(size) + " bytes unchanged, skipped";
+    log_.S(text);
+    view_.setStatusText(text);
+    view_.processEvents();
+  }
+
+  // Each changed region is one zlib stream; the bar stands at the share of the region that the
+  // block about to be sent completes.
+  for (uint32_t offset = 0, region = 0; offset < size; offset += kRegionSize, ++region) {
+    const uint32_t length = std::min(kRegionSize, size - offset);
+    if (unchanged[region]) {
+      view_.setProgressPos(static_cast<int>(offset + length));
+      view_.processEvents();
+      continue;
+    }
+    const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
+    const auto packedSize = static_cast<uint32_t>(packed.size());
+    esp_.flashDeflStart(address + offset, length, packedSize);
+    for (uint32_t sent = 0; sent < packedSize;) {
+      const uint32_t block = std::min(kRomBlockSize, packedSize - sent);
+      const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
+      view_.setProgressPos(static_cast<int>(offset + done));
+      view_.processEvents();
+      esp_.flashDeflWrite(packed.data() + sent, block, length);
+      sent += block;
+    }
+  }
+  return size - skipped;
 }
 
 void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address) {

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,18 +49,32 @@ class FlashJob {
   // Runs one job; tag 1 erase, 2 update with the three file names. Never raises: failures end in
   // the error path (chip reset, port closed, "Error", the error dialog). True on success.
   // The front end keeps both buttons disabled while running() is true.
+  // A job that fails once the line runs faster than the connect speed, with no answer or with
+  // the chip reporting a damaged packet, starts again from the connect with the fast speed
+  // lowered to 460800, then 115200 bit/s (status "Retrying at N", and a log line); only the
+  // last attempt's failure is shown. The erase question is asked once.
   bool ButStartClick(int tag, const std::array<std::string, 3>& files);
 
   bool running() const { return running_; }
   TController UsedCpu = cESP32;
   // Write through the chip's ROM loader instead of the flasher stub, on any port. Without it the
   // ROM loader is used only when the built-in stub is a placeholder and the port is a real one.
+  // The ROM loader path compares the chip's MD5 of each 64 KiB region of an image (and of its
+  // tail) with the image's, writes only the regions that differ, each as one compressed stream
+  // (FLASH_DEFL_*), without pauses, and verifies the whole image when it wrote anything.
   bool RomOnly = false;
+  // False writes every region through the ROM loader, changed or not.
+  bool SkipUnchanged = true;
 
  private:
-  void runJob(int tag, const std::array<std::string, 3>& files);
+  void runJob(int tag, const std::array<std::string, 3>& files, uint32_t fastBaud);
   void eraseJob();
   bool FlashImage(const std::string& name, uint32_t address, int index);
+  // The image's changed regions through the ROM loader; returns the bytes written.
+  uint32_t writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
+                           const std::string& shown);
+  // The next fast speed to try after a line failure at `baud`; 0 when there is none.
+  static uint32_t slowerBaud(uint32_t baud);
   void endSteps();
   void verify(const std::vector<uint8_t>& image, uint32_t address);
 
@@ -70,7 +85,9 @@ class FlashJob {
   JobView& view_;
   const TConfig& config_;
   bool running_ = false;
-  bool viaRom_ = false;  // this job writes through the ROM loader
+  bool viaRom_ = false;       // this job writes through the ROM loader
+  bool speedRaised_ = false;  // the line runs faster than the connect speed
+  std::optional<int> eraseAnswer_;
 };
 
 }  // namespace flintmoor

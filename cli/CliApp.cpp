@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -58,9 +59,25 @@ struct Options {
   std::vector<SimFault> simFaults;
   bool realtime = false;
   bool romOnly = false;
+  bool noSkip = false;
+  std::optional<uint32_t> baud;
   bool yes = false;
   bool help = false;
 };
+
+// A line speed in bit/s, decimal, from 9600 to 5000000.
+uint32_t parseBaud(const std::string& text) {
+  constexpr uint32_t kMin = 9600;
+  constexpr uint32_t kMax = 5000000;
+  uint32_t baud = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || baud < kMin ||
+      baud > kMax) {
+    throw UsageError("--baud needs a speed from " + std::to_string(kMin) + " to " +
+                     std::to_string(kMax) + " bit/s, not \"" + text + "\"");
+  }
+  return baud;
+}
 
 Options parseArgs(const std::vector<std::string>& args) {
   Options o;
@@ -104,6 +121,11 @@ Options parseArgs(const std::vector<std::string>& args) {
     } else if (arg == "--rom-only") {
       flag();
       o.romOnly = true;
+    } else if (arg == "--no-skip") {
+      flag();
+      o.noSkip = true;
+    } else if (arg == "--baud") {
+      o.baud = parseBaud(value());
     } else if (arg == "--yes") {
       flag();
       o.yes = true;
@@ -179,7 +201,8 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
   if (!ini->loadError().empty()) {
     s.err << "Settings not read (" << ini->loadError() << "); using the defaults\n";
   }
-  const TConfig config = readConfig(*ini, *log);
+  TConfig config = readConfig(*ini, *log);
+  if (o.baud) config.FastBaud = *o.baud;
   const std::string port = o.port ? *o.port : readComPort(*ini);
   if (port.empty()) throw UsageError("no port: give --port NAME or set ComPort in the settings");
 
@@ -235,6 +258,7 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
   TComEsp comEsp(com, esp, *log, view, config);
   FlashJob job(com, esp, comEsp, *log, view, config);
   job.RomOnly = o.romOnly;
+  job.SkipUnchanged = !o.noSkip;
 
   const int64_t startUs = clock.nowUs();
   const bool ok = job.ButStartClick(o.command == "erase" ? 1 : 2, files);
@@ -281,6 +305,11 @@ std::string cliUsage() {
          "  --log FILE         write the debug log to FILE (- for the error stream)\n"
          "  --yes              erase without asking\n"
          "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"
+         "  --no-skip          through the ROM loader, write every 64 KiB region, also those\n"
+         "                     the chip already holds\n"
+         "  --baud N           the fast line speed for this run (default: FastBaud of the\n"
+         "                     settings); when the line fails there, the job starts again at\n"
+         "                     460800, then 115200 bit/s\n"
          "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
          "  --sim-fault NAME[:N]  with SIM: switch on a fault (" +
          [] {

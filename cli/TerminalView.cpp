@@ -42,6 +42,7 @@ void TerminalView::finishLine() {
     err_ << '\n';
     lineOpen_ = false;
   }
+  barOnLine_ = false;
   err_.flush();
 }
 
@@ -102,11 +103,14 @@ void TerminalView::drawProgress() {
                   static_cast<double>(sentBytes_) * 1e6 / 1024.0 / static_cast<double>(elapsedUs));
     line += text;
   }
+  // A status text shown while the bar is up keeps its own line.
+  if (lineOpen_ && !barOnLine_) finishLine();
   if (terminal_) {
     const int filled = static_cast<int>(int64_t{pos} * kBarWidth / max);
     err_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
          << line << "\x1b[K";
     lineOpen_ = true;
+    barOnLine_ = true;
   } else {
     err_ << line << '\n';
   }

@@ -50,7 +50,8 @@ class TerminalView : public JobView {
   const Clock& clock_;
 
   std::string status_;
-  bool lineOpen_ = false;  // the error stream's current line is unfinished
+  bool lineOpen_ = false;   // the error stream's current line is unfinished
+  bool barOnLine_ = false;  // and it is the redrawn progress bar
   int progressMax_ = 0;
   int progressPos_ = 0;
   int sentBytes_ = 0;  // bytes of the blocks already sent

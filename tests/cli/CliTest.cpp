@@ -106,6 +106,10 @@ TEST_F(Cli, BadUsageExitsWith2AndShowsTheUsage) {
       {"--port", "/dev/ttyUSB0", "--sim-flash", "f.bin", "erase"},
       {"--port", "SIM", "--sim-fault", "no-such-fault", "erase"},
       {"ports", "extra"},
+      {"--port", "SIM", "--baud", "fast", "erase"},
+      {"--port", "SIM", "--baud", "4800", "erase"},
+      {"--port", "SIM", "--baud", "921600x", "erase"},
+      {"--port", "SIM", "--no-skip=1", "erase"},
   };
   for (const auto& args : bad) {
     EXPECT_EQ(run(args), kExitUsage) << ::testing::PrintToString(args);
@@ -195,7 +199,8 @@ TEST_F(Cli, EraseWithYesDoesNotAsk) {
 
 TEST_F(Cli, AFailedJobExitsWith1AndEndsWithTheErrorMessage) {
   auto args = updateArgs(images());
-  args.insert(args.begin(), {"--sim-fault", "flash-fail:1"});
+  // At the connect speed a failure ends the job: there is no slower speed to try.
+  args.insert(args.begin(), {"--sim-fault", "flash-fail:1", "--baud", "115200"});
   EXPECT_EQ(run(args), kExitJobFailed);
   EXPECT_EQ(linesOf(out.str()).back(), "Error Flash");
   // The flash is saved all the same: the bootloader went in before the failing block.
@@ -253,8 +258,28 @@ TEST_F(Cli, RomOnlyWritesThroughTheRomLoaderAndTheDebugLogGoesToItsFile) {
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_NE(text.find("Writing through the ROM loader\n"), std::string::npos);
   EXPECT_NE(text.find("ADR: 10000\n"), std::string::npos);
-  // 66000 bytes in 4 KiB blocks: the progress shows the end of each.
-  EXPECT_NE(err.str().find("\n4096/66000 bytes"), std::string::npos) << err.str();
+  EXPECT_NE(text.find("ZIP: "), std::string::npos);
+  EXPECT_NE(err.str().find("\n66000/66000 bytes"), std::string::npos) << err.str();
+
+  // Again: the chip holds it all already, and says so.
+  EXPECT_EQ(run(args), kExitOk) << err.str();
+  EXPECT_NE(err.str().find("app.bin: 66000 of 66000 bytes unchanged, skipped\n"), std::string::npos)
+      << err.str();
+  args.insert(args.begin(), "--no-skip");
+  EXPECT_EQ(run(args), kExitOk) << err.str();
+  EXPECT_EQ(err.str().find("unchanged, skipped"), std::string::npos) << err.str();
+}
+
+TEST_F(Cli, ALineThatCannotCarryTheFastSpeedIsRetriedSlowerAndBaudSetsIt) {
+  auto args = updateArgs(images());
+  args.insert(args.begin(), {"--sim-fault", "bridge-limit"});
+  EXPECT_EQ(run(args), kExitOk) << err.str();
+  EXPECT_NE(err.str().find("\nRetrying at 460800\n"), std::string::npos) << err.str();
+  EXPECT_EQ(linesOf(out.str()).back(), "OK");
+
+  args.insert(args.begin(), {"--baud", "460800"});
+  EXPECT_EQ(run(args), kExitOk) << err.str();
+  EXPECT_EQ(err.str().find("Retrying"), std::string::npos) << err.str();
 }
 
 TEST_F(Cli, OnATerminalProgressIsOneRedrawnLine) {

@@ -33,6 +33,8 @@ inline constexpr uint8_t kOpReadReg = 0x0A;
 inline constexpr uint8_t kOpSpiSetParams = 0x0B;
 inline constexpr uint8_t kOpSpiAttach = 0x0D;
 inline constexpr uint8_t kOpChangeBaud = 0x0F;
+inline constexpr uint8_t kOpFlashDeflBegin = 0x10;
+inline constexpr uint8_t kOpFlashDeflData = 0x11;
 inline constexpr uint8_t kOpFlashMd5 = 0x13;
 inline constexpr uint8_t kOpEraseFlash = 0xD0;
 
@@ -233,6 +235,10 @@ class JobHarness : public ::testing::Test {
     EXPECT_TRUE(d.beep);
     EXPECT_EQ(view.status, "Error");
   }
+
+  // The job then never raises the line speed, so a failure ends it at once: there is no slower
+  // speed to try again at.
+  void stayAtConnectSpeed() { config.FastBaud = config.ConnBaud; }
 
   std::array<std::string, 3> sampleImages(size_t appSize = 70000) {
     std::vector<uint8_t> boot = patternBytes(16384, 1);

@@ -1,8 +1,12 @@
-// Writing through the chip's ROM loader (no flasher stub), and the MD5 verification of every image
-// on both ways, against the virtual ESP32.
+// Writing through the chip's ROM loader (no flasher stub: compressed regions, skipping what the chip
+// already holds), and the MD5 verification of every image on both ways, against the virtual ESP32.
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 #include "base/Md5.h"
+#include "esp/Deflate.h"
 #include "esp/StubResource.h"
 #include "tests/job/JobHarness.h"
 
@@ -20,7 +24,45 @@ bool logHas(const MemoryLog& log, const std::string& line) {
   return std::count(log.lines().begin(), log.lines().end(), line) > 0;
 }
 
-TEST_F(RomWrite, WritesAllThreeImagesIn4KiBBlocksWithoutAStubAndVerifiesEach) {
+// What the chip received as one compressed region: FLASH_DEFL_BEGIN's four words and the
+// FLASH_DEFL_DATA blocks that followed it, inflated here with zlib on their own.
+struct DeflRegion {
+  uint32_t size, blocks, blockSize, offset;
+  std::vector<uint32_t> sequence;
+  std::vector<uint8_t> stream;
+  std::vector<uint8_t> inflated() const {
+    std::vector<uint8_t> out(size);
+    uLongf length = size;
+    if (uncompress(out.data(), &length, stream.data(), uLong(stream.size())) != Z_OK) return {};
+    out.resize(length);
+    return out;
+  }
+};
+
+std::vector<DeflRegion> deflRegions(const std::vector<SimCommand>& commands) {
+  std::vector<DeflRegion> regions;
+  for (const SimCommand& c : commands) {
+    if (c.opcode == kOpFlashDeflBegin) {
+      regions.push_back({le32(c.payload, 0),
+                         le32(c.payload, 4),
+                         le32(c.payload, 8),
+                         le32(c.payload, 12),
+                         {},
+                         {}});
+    } else if (c.opcode == kOpFlashDeflData && !regions.empty()) {
+      regions.back().sequence.push_back(le32(c.payload, 4));
+      regions.back().stream.insert(regions.back().stream.end(), c.payload.begin() + 16,
+                                   c.payload.end());
+    }
+  }
+  return regions;
+}
+
+std::vector<uint8_t> slice(const std::vector<uint8_t>& data, size_t from, size_t size) {
+  return {data.begin() + static_cast<long>(from), data.begin() + static_cast<long>(from + size)};
+}
+
+TEST_F(RomWrite, WritesEach64KiBRegionAsOneZlibStreamWithoutAStubOrPausesAndVerifiesEachImage) {
   job.RomOnly = true;
   const auto files = sampleImages(70000);
   EXPECT_TRUE(job.ButStartClick(2, files));
@@ -28,50 +70,123 @@ TEST_F(RomWrite, WritesAllThreeImagesIn4KiBBlocksWithoutAStubAndVerifiesEach) {
   std::vector<uint8_t> boot = readFile(files[0]);
   boot[2] = 0x02;
   boot[3] = 0x20;
+  const std::vector<uint8_t> app = readFile(files[2]);
   EXPECT_EQ(flashAt(0x1000, boot.size()), boot);
   EXPECT_EQ(flashAt(0x8000, 3072), readFile(files[1]));
-  EXPECT_EQ(flashAt(0x10000, 70000), readFile(files[2]));
+  EXPECT_EQ(flashAt(0x10000, 70000), app);
 
   EXPECT_TRUE(commandsOf(kOpMemBegin).empty());
+  EXPECT_TRUE(commandsOf(kOpFlashData).empty());
   for (const SimCommand& c : chip.commands()) EXPECT_EQ(c.loader, SimLoader::kRom);
   // The flash is attached and described before the first write.
   ASSERT_EQ(commandsOf(kOpSpiAttach).size(), 1u);
   EXPECT_EQ(commandsOf(kOpSpiAttach)[0].payload, std::vector<uint8_t>(8, 0));
   ASSERT_EQ(commandsOf(kOpSpiSetParams).size(), 1u);
-  EXPECT_LT(commandsOf(kOpSpiSetParams)[0].atUs, commandsOf(kOpFlashBegin)[0].atUs);
+  EXPECT_LT(commandsOf(kOpSpiSetParams)[0].atUs, commandsOf(kOpFlashDeflBegin)[0].atUs);
 
-  std::vector<uint32_t> appBlocks(17, 4096);
-  appBlocks.push_back(70000 - 17 * 4096);
-  EXPECT_EQ(blocksWrittenAt(0x10000), appBlocks);
-  EXPECT_EQ(blocksWrittenAt(0x1000), (std::vector<uint32_t>{4096, 4096, 4096, 4096}));
-  const auto begins = commandsOf(kOpFlashBegin);
-  ASSERT_EQ(begins.size(), 3u);
-  EXPECT_EQ(le32(begins[2].payload, 0), 18u * 4096);  // erase size
-  EXPECT_EQ(le32(begins[2].payload, 4), 18u);
-  EXPECT_EQ(le32(begins[2].payload, 8), 4096u);
-
-  // Progress still stands at the end of each block.
-  std::vector<int> appProgress;
-  for (uint32_t end = 4096; end < 70000; end += 4096) appProgress.push_back(static_cast<int>(end));
-  appProgress.push_back(70000);
-  const auto& p = view.progressPositions;
-  ASSERT_GE(p.size(), appProgress.size());
-  EXPECT_EQ(std::vector<int>(p.end() - static_cast<long>(appProgress.size()), p.end()),
-            appProgress);
-
-  // Each image's flash digest is asked for after its last block.
-  const auto md5s = commandsOf(kOpFlashMd5);
-  ASSERT_EQ(md5s.size(), 3u);
-  const std::pair<uint32_t, uint32_t> regions[3] = {
-      {0x1000, 16384}, {0x8000, 3072}, {0x10000, 70000}};
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(le32(md5s[i].payload, 0), regions[i].first);
-    EXPECT_EQ(le32(md5s[i].payload, 4), regions[i].second);
+  // Bootloader and partition table one region each; the application a full region and its tail.
+  const auto regions = deflRegions(chip.commands());
+  ASSERT_EQ(regions.size(), 4u);
+  const std::vector<uint8_t> expected[4] = {boot, readFile(files[1]), slice(app, 0, 65536),
+                                            slice(app, 65536, 70000 - 65536)};
+  const uint32_t offsets[4] = {0x1000, 0x8000, 0x10000, 0x20000};
+  for (size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(i);
+    const DeflRegion& r = regions[i];
+    EXPECT_EQ(r.offset, offsets[i]);
+    EXPECT_EQ(r.size, expected[i].size());
+    EXPECT_EQ(r.blockSize, 4096u);
+    EXPECT_EQ(r.blocks, (r.stream.size() + 4095) / 4096);
+    ASSERT_EQ(r.sequence.size(), r.blocks);
+    for (uint32_t seq = 0; seq < r.blocks; ++seq) EXPECT_EQ(r.sequence[seq], seq);
+    EXPECT_EQ(r.inflated(), expected[i]);
   }
+
+  // Before each image the chip's digest of each region; after it, of the whole image.
+  std::vector<std::pair<uint32_t, uint32_t>> md5s;
+  for (const SimCommand& c : commandsOf(kOpFlashMd5)) {
+    md5s.emplace_back(le32(c.payload, 0), le32(c.payload, 4));
+  }
+  const std::vector<std::pair<uint32_t, uint32_t>> expectedMd5s = {
+      {0x1000, 16384},  {0x1000, 16384}, {0x8000, 3072},  {0x8000, 3072},
+      {0x10000, 65536}, {0x20000, 4464}, {0x10000, 70000}};
+  EXPECT_EQ(md5s, expectedMd5s);
+
+  // The bar runs over the whole image and ends at its size.
+  const auto& p = view.progressPositions;
+  ASSERT_FALSE(p.empty());
+  EXPECT_EQ(p.back(), 70000);
+  EXPECT_TRUE(
+      std::is_sorted(p.end() - static_cast<long>(regions[2].blocks + regions[3].blocks), p.end()));
+
+  // The ROM answers each block once written: no pause but the connection's and the reset's.
+  const std::vector<int64_t> sleeps = {50, 150, 100, 100, 50, 20, 50};
+  EXPECT_EQ(clock.sleepsMs, sleeps);
 
   EXPECT_TRUE(logHas(log, "Writing through the ROM loader"));
   EXPECT_FALSE(logHas(log, "Writing through the flasher stub"));
   EXPECT_EQ(view.status, "OK");
+  expectJobEnded();
+  expectChipResetIntoApplication();
+}
+
+TEST_F(RomWrite, WritesOnlyTheRegionsTheChipDoesNotHoldAlready) {
+  job.RomOnly = true;
+  const auto files = sampleImages(200000);
+  ASSERT_TRUE(job.ButStartClick(2, files));
+
+  // The application's second region changes.
+  std::vector<uint8_t> app = readFile(files[2]);
+  app[65536 + 100] ^= 0xFF;
+  const std::string changed = writeFile("app.bin", app);
+  chip.clearRecord();
+  view.statusHistory.clear();
+  ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
+
+  EXPECT_EQ(flashAt(0x10000, app.size()), app);
+  const auto regions = deflRegions(chip.commands());
+  ASSERT_EQ(regions.size(), 1u);
+  EXPECT_EQ(regions[0].offset, 0x20000u);
+  EXPECT_EQ(regions[0].size, 65536u);
+  EXPECT_EQ(regions[0].inflated(), slice(app, 65536, 65536));
+  const std::string skipped = "app.bin: 134464 of 200000 bytes unchanged, skipped";
+  EXPECT_TRUE(logHas(log, skipped));
+  EXPECT_NE(std::find(view.statusHistory.begin(), view.statusHistory.end(), skipped),
+            view.statusHistory.end());
+  EXPECT_TRUE(logHas(log, "boot.bin: 16384 of 16384 bytes unchanged, skipped"));
+  // The application, being written, is verified whole; the unchanged images need no more.
+  const auto md5s = commandsOf(kOpFlashMd5);
+  EXPECT_EQ(md5s.size(), 1u + 1 + 4 + 1);
+  EXPECT_EQ(le32(md5s.back().payload, 0), 0x10000u);
+  EXPECT_EQ(le32(md5s.back().payload, 4), 200000u);
+  EXPECT_EQ(view.progressPositions.back(), 200000);
+
+  // Nothing changed: nothing written.
+  chip.clearRecord();
+  ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
+  EXPECT_TRUE(commandsOf(kOpFlashDeflBegin).empty());
+  EXPECT_EQ(commandsOf(kOpFlashMd5).size(), 1u + 1 + 4);
+
+  // Without skipping, every region goes out again.
+  job.SkipUnchanged = false;
+  chip.clearRecord();
+  ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
+  EXPECT_EQ(deflRegions(chip.commands()).size(), 1u + 1 + 4);
+  EXPECT_EQ(commandsOf(kOpFlashMd5).size(), 3u);
+  EXPECT_EQ(flashAt(0x10000, app.size()), app);
+}
+
+TEST_F(RomWrite, AStreamTheChipCannotInflateEndsInItsErrorAndErrorFlash) {
+  job.RomOnly = true;
+  chip.addFault({SimFaultKind::kInflateFail, 0});  // the bootloader's first block
+  const auto files = sampleImages();
+  EXPECT_FALSE(job.ButStartClick(2, files));
+  expectFailedWith("Error Flash");
+  EXPECT_TRUE(logHas(log, "  0: 1 =  B"));  // the error code right-aligned in two columns
+  EXPECT_EQ(std::count(view.statusHistory.begin(), view.statusHistory.end(), "OK"), 0);
+  // The chip refused the data: the line is not to blame, so nothing is tried again.
+  EXPECT_EQ(commandsOf(kOpChangeBaud).size(), 1u);
+  EXPECT_EQ(deflRegions(chip.commands()).size(), 1u);
   expectJobEnded();
   expectChipResetIntoApplication();
 }
@@ -131,8 +246,13 @@ class CorruptWrite : public JobHarness, public ::testing::WithParamInterface<boo
 TEST_P(CorruptWrite, EndsInErrorVerifyWithBothDigestsLogged) {
   job.RomOnly = GetParam();
   const auto files = sampleImages();
-  // The partition table's only block: the first block after the bootloader's.
-  chip.addFault({SimFaultKind::kFlashCorrupt, job.RomOnly ? 4u : 1u});
+  // The partition table's only block: the first block after the bootloader's (compressed
+  // through the ROM loader).
+  std::vector<uint8_t> boot = readFile(files[0]);
+  boot[2] = 0x02;
+  boot[3] = 0x20;
+  const auto romBootBlocks = static_cast<uint32_t>((zlibCompress(boot).size() + 4095) / 4096);
+  chip.addFault({SimFaultKind::kFlashCorrupt, job.RomOnly ? romBootBlocks : 1u});
   EXPECT_FALSE(job.ButStartClick(2, files));
   expectFailedWith("Error Verify");
 

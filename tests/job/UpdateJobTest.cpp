@@ -78,6 +78,7 @@ TEST_F(UpdateJob, WaitsAsTheConnectionTheBlocksAndTheImagesRequire) {
   const std::vector<int64_t> expected = {
       50, 150, 100,        // port settles, first and second reset phase
       100,                 // after the input drain
+      50,                  // after the speed change
       50, 200,             // bootloader: one block, then the image
       50, 200,             // partition table
       50, 50, 50, 50, 50,  // application: four full blocks and one byte, then the image
@@ -227,6 +228,7 @@ struct FailureCase {
 class UpdateJobFailure : public JobHarness, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(UpdateJobFailure, ShowsTheMessageResetsTheChipClosesThePortAndEnablesBothButtons) {
+  stayAtConnectSpeed();
   chip.addFault(GetParam().fault);
   EXPECT_FALSE(job.ButStartClick(2, sampleImages()));
   expectFailedWith(GetParam().message);
@@ -246,6 +248,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(UpdateJob, AFailingBlockLeavesTheImagesBeforeItWrittenAndLogsTheRequest) {
+  stayAtConnectSpeed();
   chip.addFault({SimFaultKind::kFlashFail, 2});  // the application's first block
   const auto files = sampleImages();
   EXPECT_FALSE(job.ButStartClick(2, files));
@@ -267,6 +270,7 @@ TEST_F(UpdateJob, ABridgeUnpluggedMidWriteStillEndsTheJobWithTheOriginalError) {
 }
 
 TEST_F(UpdateJob, TheNextJobStartsAfreshAfterAFailedOne) {
+  stayAtConnectSpeed();
   chip.addFault({SimFaultKind::kFlashFail, 2});  // hits once: the chip counts every block
   const auto files = sampleImages();
   EXPECT_FALSE(job.ButStartClick(2, files));
