@@ -80,6 +80,17 @@ TEST_F(MainWindowJobTest, EraseAsksFirstAndErasesOnYes) {
   EXPECT_FALSE(led()->isLit());
 }
 
+TEST_F(MainWindowJobTest, ABridgeThatCannotCarryTheFastSpeedIsRetriedSlowerAndEndsOk) {
+  board.addFault("bridge-limit");
+  startOnSim();
+  chooseImages();
+  button("butUpdate")->click();
+  EXPECT_TRUE(dialogs.empty());
+  EXPECT_EQ(statusBar()->panelText(0), "OK");
+  EXPECT_EQ(board.flash(0x10000, app.size()), app);
+  EXPECT_TRUE(debug.lines().contains("Line failed at 921600 bit/s: retrying at 460800 bit/s"));
+}
+
 TEST_F(MainWindowJobTest, AnotherChipIsRefusedAndPanelOneStillReadsEsp32) {
   board.addFault("s2");
   startOnSim();

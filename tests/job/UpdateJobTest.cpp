@@ -2,6 +2,8 @@
 // what the user sees, and how every failure ends the job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/job/JobHarness.h"
 
 namespace flintmoor::test {
@@ -207,6 +209,32 @@ TEST_F(UpdateJob, RaisesTheLineSpeedAndUploadsTheStubAtIt) {
   }
   EXPECT_TRUE(portAtFastSpeed);
 }
+
+class SpeedChange : public JobHarness, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SpeedChange, TheNextCommandWaitsOutTheRomsSwitchAndIsAnsweredTheFirstTime) {
+  // The ROM answers CHANGE_BAUDRATE, switches (garbling what arrives meanwhile) and sends END END
+  // at the new speed.
+  job.RomOnly = GetParam();
+  EXPECT_TRUE(job.ButStartClick(2, sampleImages()));
+  EXPECT_TRUE(view.dialogs.empty());
+  const auto& commands = chip.commands();
+  const auto change = std::find_if(commands.begin(), commands.end(),
+                                   [](const SimCommand& c) { return c.opcode == kOpChangeBaud; });
+  ASSERT_NE(change, commands.end());
+  ASSERT_NE(change + 1, commands.end());
+  const SimCommand& next = *(change + 1);
+  EXPECT_EQ(next.opcode, job.RomOnly ? kOpSpiAttach : kOpMemBegin);
+  EXPECT_GE(next.atUs - change->atUs, 50'000);
+  EXPECT_EQ(commandsOf(kOpChangeBaud).size(), 1u);
+  EXPECT_EQ(commandsOf(kOpSync).size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, SpeedChange, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("RomLoader")
+                                             : std::string("FlasherStub");
+                         });
 
 TEST_F(UpdateJob, ARefusedSpeedChangeLeavesTheJobAtTheConnectSpeed) {
   chip.addFault({SimFaultKind::kNoBaud});
