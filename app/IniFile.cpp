@@ -322,9 +322,13 @@ std::string IniFile::encode(const std::string& text, Encoding& used) const {
     case Encoding::Utf16BE:
       return std::string(kBomUtf16BE) + utf8ToUtf16(text, true);
     case Encoding::Latin1:
-      if (std::optional<std::string> latin1 = utf8ToLatin1(text)) return *latin1;
-      // A text written since loading holds characters Latin-1 lacks: the file becomes UTF-8
-      // rather than losing them, and loading recognises it as UTF-8 next time.
+      if (std::optional<std::string> latin1 = utf8ToLatin1(text)) {
+        // Bytes that are valid UTF-8 would load as UTF-8 and change the text ("Ã©" would come
+        // back as "é"); plain ASCII reads the same either way.
+        if (!isValidUtf8(*latin1) || *latin1 == text) return *latin1;
+      }
+      // A text that Latin-1 cannot hold, or that would not read back as Latin-1: the file
+      // becomes UTF-8 rather than changing, and loading recognises it as UTF-8 next time.
       used = Encoding::Utf8;
       return text;
   }
@@ -403,16 +407,22 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool def,
   return def;
 }
 
-void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
+bool IniFile::storable(std::string_view value) {
+  return trim(value) == value && value.find_first_of("\r\n") == std::string_view::npos;
+}
+
+bool IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
+  if (!storable(value)) return false;
   Section& s = sectionFor(section);
   for (Entry& e : s.entries) {
     if (!e.raw && sameName(e.key, key)) {
       e.key = key;
       e.value = value;
-      return;
+      return true;
     }
   }
   s.entries.push_back({std::string(key), std::string(value), false});
+  return true;
 }
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, int32_t value) {

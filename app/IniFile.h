@@ -24,7 +24,10 @@ std::optional<bool> parseIniBool(std::string_view text);
 class IniFile {
  public:
   // How the file's bytes map to text; writing uses the same. A file with a byte-order mark keeps
-  // it; a file without one is UTF-8 when its bytes are valid UTF-8, else Latin-1.
+  // it; a file without one is UTF-8 when its bytes are valid UTF-8, else Latin-1. A Latin-1 store
+  // whose text would be written as bytes that are valid UTF-8 but not plain ASCII (the bytes that
+  // made the file Latin-1 were in comments, since dropped, or in values since replaced) is written
+  // as UTF-8 instead, so that it reads back as the same text.
   enum class Encoding { Utf8, Latin1, Utf8Bom, Utf16LE, Utf16BE };
 
   // Binds the store to the name part of fileName inside directory and loads the file at once.
@@ -53,8 +56,13 @@ class IniFile {
                       Log* log = nullptr) const;
   bool readBool(std::string_view section, std::string_view key, bool def, Log* log = nullptr) const;
 
-  // Replaces the key's value in place, or appends the key (and the section) when new.
-  void writeString(std::string_view section, std::string_view key, std::string_view value);
+  // True when a value reads back as written: loading trims bytes up to 32 from both ends of a
+  // value and ends it at CR or LF, so such a value would come back changed.
+  static bool storable(std::string_view value);
+
+  // Replaces the key's value in place, or appends the key (and the section) when new. A value
+  // that is not storable() is refused: nothing changes, and the result is false.
+  bool writeString(std::string_view section, std::string_view key, std::string_view value);
   void writeInteger(std::string_view section, std::string_view key, int32_t value);
   void writeBool(std::string_view section, std::string_view key, bool value);
 

@@ -111,8 +111,18 @@ std::array<std::string, 3> readFiles(const IniFile& ini) {
   return files;
 }
 
-void writeFiles(IniFile& ini, const std::array<std::string, 3>& files) {
-  for (size_t i = 0; i < files.size(); ++i) ini.writeString(kSectionFiles, kFileKeys[i], files[i]);
+bool writeFiles(IniFile& ini, const std::array<std::string, 3>& files, Log* log) {
+  bool all = true;
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (ini.writeString(kSectionFiles, kFileKeys[i], files[i])) continue;
+    all = false;
+    if (log != nullptr) {
+      log->S(std::string("Settings: ") + kFileKeys[i] + " not stored: the file name \"" + files[i] +
+             "\" has blanks or control characters at an end, or a line break, and would not "
+             "read back");
+    }
+  }
+  return all;
 }
 
 std::string placementKey(std::string_view name, int desktopWidth, int desktopHeight) {

@@ -44,7 +44,9 @@ void writeConfig(IniFile& ini, const TConfig& config, const std::string& comPort
 // "Bootloader", "Partitions", "Firmware", by field index.
 inline constexpr std::array<const char*, 3> kFileKeys = {"Bootloader", "Partitions", "Firmware"};
 std::array<std::string, 3> readFiles(const IniFile& ini);
-void writeFiles(IniFile& ini, const std::array<std::string, 3>& files);
+// A name that would not read back (IniFile::storable) is not stored: the key keeps its old value
+// and the log (when given) says so. False when some name was refused.
+bool writeFiles(IniFile& ini, const std::array<std::string, 3>& files, Log* log = nullptr);
 
 // --- Window placement (section "Main") ---
 

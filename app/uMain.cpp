@@ -328,7 +328,7 @@ void TMain::FormClose() {
   savePlacement();
   writeConfig(*ini_, Config,
               ui->cbPort->currentIndex() >= 0 ? ui->cbPort->currentText().toStdString() : "");
-  writeFiles(*ini_, fileNames());
+  writeFiles(*ini_, fileNames(), debug_);
 }
 
 bool TMain::saveSettingsFile() {

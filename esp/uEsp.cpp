@@ -252,6 +252,20 @@ int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
   return count;
 }
 
+int32_t TEsp::readAnswer(int32_t timeout) {
+  const uint8_t command = Request.Command;
+  HuntBound bound(com_.clock(), timeout);
+  for (;;) {
+    const int32_t result = getPacket(timeout, true);
+    if (result < 2 || Response.Command == command) return result;
+    // An answer to an earlier request (a further SYNC answer, one that came after its time-out,
+    // or the ROM's answer to a command it does not know, which carries the previous opcode).
+    log_.F("Stale answer %0.2x skipped, waiting for %0.2x", {Response.Command, command});
+    log_.BUFF(&Response, result);
+    if (!bound.skip()) return -1;
+  }
+}
+
 TPacketFault TEsp::answerFault(int32_t count) const {
   // Status answers carry status and error code first: four bytes from the ROM, two from a stub.
   const bool statusOnly = Response.Size == 2 || Response.Size == 4;
@@ -267,7 +281,7 @@ TPacketFault TEsp::answerFault(int32_t count) const {
 bool TEsp::exchange(uint8_t com, int32_t timeout) {
   StatusErr = &Response.Data[0];
   sendPacket(OutBuf, uint16_t(OutPos), com);
-  return getPacket(timeout, true) >= kWithStatus && *StatusErr == 0;
+  return readAnswer(timeout) >= kWithStatus && *StatusErr == 0;
 }
 
 void TEsp::dumpResponse() {
@@ -314,7 +328,7 @@ void TEsp::eraseChip() {
   addOut(0, 0, 0);
   StatusErr = &Response.Data[0];
   sendPacket(OutBuf, 0, kEraseFlash);
-  const int32_t result = getPacket(20000, true);
+  const int32_t result = readAnswer(20000);
   dumpResponse();
   if (result < kWithStatus || *StatusErr != 0) throw Exception("Error ERASE_FLASH");
 }
@@ -337,7 +351,7 @@ void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize) {
   addOut(3, BlockSize, 0);
   addOut(3, Offset, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kFlashBegin);
-  if (getPacket(5000, true) <= 0) throw Exception("Error Flash Start");
+  if (readAnswer(5000) <= 0) throw Exception("Error Flash Start");
   Sequence = 0;
 }
 
@@ -354,7 +368,7 @@ void TEsp::writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t ti
   addOut(3, 0, 0);
   addOut(4, 0, uint16_t(size), ptr);
   sendPacket(OutBuf, uint16_t(OutPos), com);
-  const int32_t result = getPacket(timeout, true);
+  const int32_t result = readAnswer(timeout);
   if (result < kWithStatus) throw Exception("Error Flash Write");
   if (Response.Data[0] != 0) {
     if (result < kWithError) throw Exception("Error Flash Write");
@@ -438,7 +452,7 @@ void TEsp::flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]) {
   addOut(3, 0, 0);
   addOut(3, 0, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kSpiFlashMd5);
-  const int32_t result = getPacket(timeout, true);
+  const int32_t result = readAnswer(timeout);
 
   uint8_t sum[16];
   const uint8_t* d = Response.Data;
@@ -488,7 +502,7 @@ void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint3
   addOut(3, plan.blockSize, 0);
   addOut(3, addr, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kMemBegin);
-  if (getPacket(plan.beginTimeout, true) <= 0) {
+  if (readAnswer(plan.beginTimeout) <= 0) {
     throw Exception(text ? plan.textBeginError : plan.dataBeginError);
   }
   dumpResponse();
@@ -503,7 +517,7 @@ void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint3
     addOut(3, 0, 0);
     addOut(4, 0, uint16_t(len), seg.data() + from);
     sendPacket(OutBuf, uint16_t(OutPos), kMemData);
-    const int32_t result = getPacket(plan.dataTimeout, true);
+    const int32_t result = readAnswer(plan.dataTimeout);
     if (result <= 0) {
       std::string message = text ? plan.textDataError : plan.dataDataError;
       if (text && plan.textDataErrorWithResult) message += std::to_string(result);
@@ -523,7 +537,7 @@ void TEsp::installStub(const StubPlan& plan, std::span<const uint8_t> image) {
   addOut(3, 0, 0);
   addOut(3, stub.entry, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kMemEnd);
-  if (getPacket(plan.endTimeout, true) <= 0) throw Exception("Error MEM_END");
+  if (readAnswer(plan.endTimeout) <= 0) throw Exception("Error MEM_END");
 
   if (getPacket(plan.greetTimeout, false) != 4) throw Exception("Error ENTRY");
   log_.BUFF(&Response, 4);

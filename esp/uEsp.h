@@ -98,8 +98,11 @@ class TEsp {
   // packet) rather than at the chip's refusal.
   TPacketFault LastFault = TPacketFault::pfNone;
 
-  // --- Bootloader commands. A reply too short to carry the status byte (and, where it is read,
-  // the error code) counts as no reply.
+  // --- Bootloader commands. Each takes as its answer the first frame whose command byte is the
+  // request's opcode; frames answering another command are skipped as stale (and logged as
+  // "Stale answer %0.2x skipped, waiting for %0.2x" with a dump), within the command's time-out.
+  // A reply too short to carry the status byte (and, where it is read, the error code) counts as
+  // no reply.
 
   // CHANGE_BAUDRATE, 200 ms. Only when the chip agreed does the port switch to newBaud; it then
   // waits 50 ms (the ROM's switch, and the END END it sends at the new speed) and drains the
@@ -170,6 +173,9 @@ class TEsp {
   // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
   void writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout);
   TPacketFault answerFault(int32_t count) const;
+  // The answer to the request just sent: getPacket with the direction check, skipping (and
+  // logging) frames that answer another command, under getPacket's bounds for the whole wait.
+  int32_t readAnswer(int32_t timeout);
   // Sends OutBuf and reads the reply with the direction check; true when the reply carries the
   // status byte and it is 0.
   bool exchange(uint8_t com, int32_t timeout);

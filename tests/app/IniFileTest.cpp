@@ -83,6 +83,47 @@ TEST(IniFileEncoding, FilesWithoutAMarkRoundTripByteForByte) {
   EXPECT_EQ(ini.toBytes(), "[FILES]\r\nFirmware=\xE2\x82\xAC.bin\r\n\r\n");
 }
 
+TEST(IniFileEncoding, ALatin1FileWhoseKeptBytesLookLikeUtf8IsWrittenAsUtf8) {
+  // C3 A9 in a value is "Ã©" in Latin-1; the FF that made the file Latin-1 sits in a comment,
+  // which is not kept. Written back as Latin-1 the bytes would load as UTF-8 "é".
+  const std::string latin1 = "; caf\xFF\r\n[A]\r\nk=\xC3\xA9\r\n";
+  IniFile ini = fromBytes(latin1);
+  ASSERT_EQ(ini.encoding(), IniFile::Encoding::Latin1);
+  const std::optional<std::string> value = ini.value("A", "k");
+  ASSERT_EQ(value, "\xC3\x83\xC2\xA9");
+  const std::string saved = ini.toBytes();
+  EXPECT_EQ(saved, "[A]\r\nk=\xC3\x83\xC2\xA9\r\n\r\n");
+  IniFile again = fromBytes(saved);
+  EXPECT_EQ(again.value("A", "k"), value);
+  EXPECT_EQ(again.toBytes(), saved);
+
+  // Plain ASCII reads the same either way, and bytes that stay invalid UTF-8 stay Latin-1.
+  EXPECT_EQ(fromBytes("; \xFF\r\n[A]\r\nk=v\r\n").toBytes(), "[A]\r\nk=v\r\n\r\n");
+  EXPECT_EQ(fromBytes("[A]\r\nk=\xE9\xFF\r\n").toBytes(), "[A]\r\nk=\xE9\xFF\r\n\r\n");
+}
+
+TEST(IniFile, AValueThatWouldNotReadBackIsRefusedAndChangesNothing) {
+  IniFile ini = fromBytes("[FILES]\r\nFirmware=app.bin\r\n");
+  const std::string before = ini.toBytes();
+  for (const char* bad : {" app.bin", "app.bin ",
+                          "\x1C"
+                          "app.bin",
+                          "app.bin\t", "a\nb", "a\rb", "\x01"}) {
+    EXPECT_FALSE(IniFile::storable(bad)) << bad;
+    EXPECT_FALSE(ini.writeString("FILES", "Firmware", bad)) << bad;
+    EXPECT_FALSE(ini.writeString("FILES", "Other", bad)) << bad;
+    EXPECT_EQ(ini.toBytes(), before);
+  }
+  // What it may store reads back equal, blanks and odd bytes inside included.
+  for (const char* good : {"", "my app.bin",
+                           "a\x7F"
+                           "b",
+                           "C:\\x\xC3\xA9.bin", "=x=", ";x", "[x]"}) {
+    ASSERT_TRUE(ini.writeString("FILES", "Firmware", good)) << good;
+    EXPECT_EQ(fromBytes(ini.toBytes()).value("FILES", "Firmware"), good) << good;
+  }
+}
+
 TEST(IniFileEncoding, ByteOrderMarksAreReadAndWrittenBack) {
   const std::string utf8 = "\xEF\xBB\xBF[A]\r\nk=\xC3\xA9\r\n\r\n";
   // "[A]\r\nk=\u00E9\U0001F600\r\n\r\n"; the last character takes a surrogate pair.

@@ -203,6 +203,24 @@ TEST_F(MainWindowTest, ClosingWritesPlacementConnectionSettingsAndFiles) {
   EXPECT_EQ(saved.value("Main", "NormPos"), norm.toStdString());
 }
 
+TEST_F(MainWindowTest, AFileNameThatWouldNotReadBackIsKeptInItsFieldButNotStored) {
+  writeBytes(iniPath(), "[FILES]\r\nBootloader=b.bin\r\nFirmware=a.bin\r\n");
+  start();
+  // Legal file names on Linux, which the settings file cannot hold as they are.
+  field("edFirm")->setText(" app.bin");
+  field("edPart")->setText("part\n.bin");
+  main->close();
+  ASSERT_TRUE(main->saveSettingsFile());
+  IniFile saved(dir.str(), "Flintmoor.ini");
+  EXPECT_EQ(saved.value("FILES", "Firmware"), "a.bin");
+  EXPECT_FALSE(saved.valueExists("FILES", "Partitions"));
+  EXPECT_EQ(saved.value("FILES", "Bootloader"), "b.bin");
+  EXPECT_EQ(field("edFirm")->text(), " app.bin");
+  EXPECT_TRUE(debug.lines().contains(
+      "Settings: Firmware not stored: the file name \" app.bin\" has blanks or control characters "
+      "at an end, or a line break, and would not read back"));
+}
+
 TEST_F(MainWindowTest, PlacementIsRestoredAndDebugSwitchPutsTheLogRightOfItAndCopiesTheProgram) {
   const QString before = QDir::currentPath();
   std::filesystem::create_directory(dir.file("dist"));

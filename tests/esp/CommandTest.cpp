@@ -143,6 +143,45 @@ TEST_F(CommandTest, ReadRegTakesTheValueOnlyFromAFullSuccessfulReply) {
   EXPECT_EQ(value, 0xDEADBEEFu);
 }
 
+TEST_F(CommandTest, AStaleAnswerBeforeTheRightOneIsSkippedAndLogged) {
+  // A further SYNC answer (the ROM sends eight) arrives before READ_REG's own.
+  uint32_t value = 0;
+  line.answerNext(cat(ok(0x08, 0x20120707), ok(0x0A, 0x00F01D83)));
+  esp->readReg(0x40001000, value);
+  EXPECT_EQ(value, 0x00F01D83u);
+  EXPECT_THAT(log.lines(),
+              ElementsAre("Stale answer 08 skipped, waiting for 0A",
+                          "0000:  01 08 04 00 07 07 12 20 00 00 00 00 .. .. .. ..  ....... ...."));
+
+  // The stub's answers (two status bytes) are matched the same way.
+  line.answerNext(cat(ScriptedLine::reply(0x03, {0, 0}), ScriptedLine::reply(0x02, {0, 0})));
+  EXPECT_NO_THROW(esp->flashStart(0x1000, 100, 16384));
+}
+
+TEST_F(CommandTest, OnlyWrongOpcodesEndInTheCommandsErrorWithinItsTimeOut) {
+  // The ROM answers a command it does not know under the previous opcode.
+  uint32_t value = 0xDEADBEEF;
+  line.answerNext(failed(0x0A, 0x05));
+  int64_t start = clock.nowUs();
+  EXPECT_EQ(messageOf([&] { esp->eraseChip(); }), "Error ERASE_FLASH");
+  EXPECT_LE(clock.nowUs() - start, 21'000'000);
+
+  line.answerNext(ok(0x09, 0x1234));
+  start = clock.nowUs();
+  EXPECT_EQ(messageOf([&] { esp->readReg(0x3FF5A008, value); }), "Read Reg: 0x3FF5A008");
+  EXPECT_EQ(value, 0xDEADBEEFu);
+  EXPECT_LE(clock.nowUs() - start, 302'000);
+
+  // A peer that answers every request with endless stale frames is cut off as well: after twice
+  // the time-out, at the end of the frame then being read (14 bytes, 2 ms apart).
+  Bytes flood;
+  for (int i = 0; i < 400; ++i) flood = cat(flood, ok(0x08));
+  line.answerNext(flood, 1000, 2000);
+  start = clock.nowUs();
+  EXPECT_EQ(messageOf([&] { esp->spiAttach(); }), "Error SPI_ATTACH");
+  EXPECT_LE(clock.nowUs() - start, 2 * 100'000 + 14 * 2'000 + 1'000);
+}
+
 TEST_F(CommandTest, WriteRegSendsMaskAndDelay) {
   line.answerNext(ok(0x09));
   esp->writeReg(0x3FF5A004, 0x12345678);

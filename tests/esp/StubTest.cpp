@@ -28,9 +28,15 @@ class StubTest : public EspTest {
   static Bytes greeting(const std::string& text) {
     return ScriptedLine::slip(Bytes(text.begin(), text.end()));
   }
+  // The opcode of memory command i of an upload of `count`: MEM_BEGIN and the text's MEM_DATA
+  // blocks, MEM_BEGIN and the data's one block, MEM_END.
+  static uint8_t uploadOp(size_t i, size_t count) {
+    if (i + 1 == count) return 0x06;
+    return i == 0 || i + 3 == count ? 0x05 : 0x07;
+  }
   // Answers `count` memory commands with success; the MEM_END answer is followed by `hello`.
   void answerAll(size_t count, const Bytes& hello) {
-    for (size_t i = 0; i + 1 < count; ++i) line.answerNext(ok(0x05));
+    for (size_t i = 0; i + 1 < count; ++i) line.answerNext(ok(uploadOp(i, count)));
     line.answerNext(cat(ok(0x06), hello));
   }
   std::string uploadMessage(const Bytes& image, bool s2 = false) {
@@ -140,7 +146,7 @@ TEST_F(StubTest, EachMissingReplyHasItsText) {
   const char* expected[] = {"Error MEM_BEGIN", "Error MEM_DATA", "Error MEM_BEGIN",
                             "Error MEM_DATA", "Error MEM_END"};
   for (size_t silent = 0; silent < 5; ++silent) {
-    for (size_t i = 0; i < silent; ++i) line.answerNext(ok(0x05));
+    for (size_t i = 0; i < silent; ++i) line.answerNext(ok(uploadOp(i, 5)));
     // A frame from the host side (direction 0) is no reply either.
     line.answerNext(silent % 2 ? Bytes{} : ScriptedLine::slip(header(0x05, 0)));
     EXPECT_EQ(uploadMessage(image_), expected[silent]);
@@ -152,14 +158,14 @@ TEST_F(StubTest, Esp32UploadWaits200MsForMemoryBeginAndEnd500MsForData) {
   const int64_t waitMs[] = {200, 500, 200, 500, 200};
   const char* expected[] = {"Error MEM_BEGIN", "Error MEM_DATA", "Error MEM_BEGIN",
                             "Error MEM_DATA", "Error MEM_END"};
-  for (size_t i = 0; i < 4; ++i) line.answerNext(ok(0x05), (waitMs[i] - 10) * 1000);
+  for (size_t i = 0; i < 4; ++i) line.answerNext(ok(uploadOp(i, 5)), (waitMs[i] - 10) * 1000);
   line.answerNext(cat(ok(0x06), greeting("OHAI")), (waitMs[4] - 10) * 1000);
   EXPECT_EQ(uploadMessage(image_), "(nothing raised)");
 
   for (size_t late = 0; late < 5; ++late) {
     clock.sleepMs(1000);
-    for (size_t i = 0; i < late; ++i) line.answerNext(ok(0x05));
-    line.answerNext(ok(0x05), (waitMs[late] + 10) * 1000);
+    for (size_t i = 0; i < late; ++i) line.answerNext(ok(uploadOp(i, 5)));
+    line.answerNext(ok(uploadOp(late, 5)), (waitMs[late] + 10) * 1000);
     EXPECT_EQ(uploadMessage(image_), expected[late]);
   }
 }
@@ -195,10 +201,10 @@ TEST_F(StubTest, Esp32S2UploadUses2048ByteBlocksAndItsOwnTexts) {
                             "Error MEM_DATA-TEXT -1", "Error MEM_BEGIN-DATA",
                             "Error MEM_DATA-DATA",    "Error MEM_END"};
   for (size_t silent = 0; silent < 6; ++silent) {
-    for (size_t i = 0; i < silent; ++i) line.answerNext(ok(0x05));
+    for (size_t i = 0; i < silent; ++i) line.answerNext(ok(uploadOp(i, 6)));
     // MEM_BEGIN and MEM_END wait 100 ms, MEM_DATA 500 ms.
     const bool memData = silent == 1 || silent == 2 || silent == 4;
-    line.answerNext(memData ? Bytes{} : ok(0x05), 150'000);
+    line.answerNext(memData ? Bytes{} : ok(uploadOp(silent, 6)), 150'000);
     EXPECT_EQ(uploadMessage(image, true), expected[silent]);
     clock.sleepMs(1000);
   }
