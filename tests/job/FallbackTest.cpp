@@ -49,11 +49,7 @@ TEST_P(FallbackBothWays, ABridgeThatCannotRun921600EndsOkAt460800) {
   expectChipResetIntoApplication();
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, FallbackBothWays, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("RomLoader")
-                                             : std::string("FlasherStub");
-                         });
+INSTANTIATE_TEST_SUITE_P(Ways, FallbackBothWays, ::testing::Bool(), wayName);
 
 TEST_F(Fallback, LostAnswersAtTwoSpeedsEndOkAtTheConnectSpeed) {
   // The chip counts every block: the first attempt's first block, then the second attempt's.

@@ -135,6 +135,11 @@ class RecordingClock : public VirtualClock {
   std::vector<int64_t> sleepsMs;
 };
 
+// Names the cases of a test run both ways, the parameter being RomOnly.
+inline std::string wayName(const ::testing::TestParamInfo<bool>& info) {
+  return info.param ? "RomLoader" : "FlasherStub";
+}
+
 class JobHarness : public ::testing::Test {
  protected:
   JobHarness()

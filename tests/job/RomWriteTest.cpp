@@ -1,5 +1,6 @@
-// Writing through the chip's ROM loader (no flasher stub: compressed regions, skipping what the chip
-// already holds), and the MD5 verification of every image on both ways, against the virtual ESP32.
+// Writing through the chip's ROM loader (no flasher stub: compressed regions, skipping what the
+// chip already holds), and the MD5 verification of every image on both ways, against the virtual
+// ESP32.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -277,11 +278,7 @@ TEST_P(CorruptWrite, EndsInErrorVerifyWithBothDigestsLogged) {
   expectChipResetIntoApplication();
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWays, CorruptWrite, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("RomLoader")
-                                             : std::string("FlasherStub");
-                         });
+INSTANTIATE_TEST_SUITE_P(BothWays, CorruptWrite, ::testing::Bool(), wayName);
 
 }  // namespace
 }  // namespace flintmoor::test

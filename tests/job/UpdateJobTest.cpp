@@ -230,11 +230,7 @@ TEST_P(SpeedChange, TheNextCommandWaitsOutTheRomsSwitchAndIsAnsweredTheFirstTime
   EXPECT_EQ(commandsOf(kOpSync).size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, SpeedChange, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                           return info.param ? std::string("RomLoader")
-                                             : std::string("FlasherStub");
-                         });
+INSTANTIATE_TEST_SUITE_P(Ways, SpeedChange, ::testing::Bool(), wayName);
 
 TEST_F(UpdateJob, ARefusedSpeedChangeLeavesTheJobAtTheConnectSpeed) {
   chip.addFault({SimFaultKind::kNoBaud});
