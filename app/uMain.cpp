@@ -16,16 +16,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/FlashJob.h"
-#include "app/IniFile.h"
 #include "app/MainWidgets.h"
-#include "app/Settings.h"
-#include "app/Startup.h"
-#include "app/StrNatComp.h"
 #include "comio/uComIo.h"
 #include "diag/uDebug.h"
 #include "diag/uMessageBox.h"
-#include "esp/uEsp.h"
+#include "job/Flasher.h"
+#include "job/IniFile.h"
+#include "job/Settings.h"
+#include "job/Startup.h"
+#include "job/StrNatComp.h"
 #include "ui_uMain.h"
 
 namespace flintmoor {
@@ -202,9 +201,7 @@ void TMain::FormShow() {
   UsedCpu = cESP32;
   ui->sBar->setPanelText(1, "ESP32");
 
-  esp_ = std::make_unique<TEsp>(*com_, log);
-  comEsp_ = std::make_unique<TComEsp>(*com_, *esp_, log, *this, usedConfig_);
-  job_ = std::make_unique<FlashJob>(*com_, *esp_, *comEsp_, log, *this, usedConfig_);
+  flasher_ = std::make_unique<Flasher>(*com_, log, *this, usedConfig_);
 
   Timer1->setInterval(100);
   Timer1->start();
@@ -287,9 +284,9 @@ void TMain::fillPortList(const QString& keep) {
 }
 
 void TMain::ButStartClick(QObject* sender) {
-  if (job_ == nullptr || job_->running()) return;
-  job_->ButStartClick(sender->property("tag").toInt(), fileNames());
-  UsedCpu = job_->UsedCpu;
+  if (flasher_ == nullptr || flasher_->job.running()) return;
+  flasher_->job.ButStartClick(sender->property("tag").toInt(), fileNames());
+  UsedCpu = flasher_->job.UsedCpu;
   if (closePending_) {
     closePending_ = false;
     close();
@@ -297,7 +294,7 @@ void TMain::ButStartClick(QObject* sender) {
 }
 
 bool TMain::jobRunning() const {
-  return job_ != nullptr && job_->running();
+  return flasher_ != nullptr && flasher_->job.running();
 }
 
 void TMain::closeEvent(QCloseEvent* event) {

@@ -11,21 +11,19 @@
 #include <optional>
 #include <string>
 
-#include "app/Config.h"
-#include "app/JobView.h"
-#include "app/Settings.h"
+#include "job/Config.h"
+#include "job/JobView.h"
+#include "job/Settings.h"
 
 class QTimer;
 
 namespace flintmoor {
 
-class FlashJob;
+class Flasher;
 class IniFile;
 class Log;
-class TComEsp;
 class TComIo;
 class TDebug;
-class TEsp;
 class TFileEdit;
 class TMsgBox;
 class Ui_TMain;
@@ -116,9 +114,7 @@ class TMain : public QWidget, public JobView {
   TDebug* debug_ = nullptr;
   TMsgBox* msgBox_ = nullptr;
   TComIo* com_ = nullptr;
-  std::unique_ptr<TEsp> esp_;
-  std::unique_ptr<TComEsp> comEsp_;
-  std::unique_ptr<FlashJob> job_;
+  std::unique_ptr<Flasher> flasher_;
   DialogHandler dialogHandler_;
 
   bool shown_ = false;

@@ -13,13 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/FlashJob.h"
-#include "app/JobView.h"
+#include "job/Flasher.h"
+#include "job/JobView.h"
 #include "base/Clock.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 #include "esp/Deflate.h"
-#include "esp/uEsp.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
@@ -81,10 +80,9 @@ class Bench {
           return std::make_unique<SimSerialDevice>(chip_);
         },
         PortLister{});
-    TEsp esp(com, log_);
     QuietView view;
-    TComEsp comEsp(com, esp, log_, view, config_);
-    FlashJob job(com, esp, comEsp, log_, view, config_);
+    Flasher flasher(com, log_, view, config_);
+    FlashJob& job = flasher.job;
     job.RomOnly = romOnly;
     const int64_t start = clock_.nowUs();
     if (!job.ButStartClick(2, files)) {

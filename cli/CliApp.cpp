@@ -13,16 +13,15 @@
 #include <optional>
 #include <system_error>
 
-#include "app/FlashJob.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/StrNatComp.h"
+#include "job/Flasher.h"
+#include "job/IniFile.h"
+#include "job/Settings.h"
+#include "job/StrNatComp.h"
 #include "base/Clock.h"
 #include "base/Error.h"
 #include "cli/TerminalView.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
-#include "esp/uEsp.h"
+#include "log/Log.h"
 #include "sim/SimFaults.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
@@ -253,10 +252,9 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
     return platform.osDevice(name);
   };
   TComIo com(clock, factory, platform.osPorts ? platform.osPorts : PortLister{});
-  TEsp esp(com, *log);
   TerminalView view(s.in, s.out, s.err, s.errIsTerminal, o.yes, port, clock);
-  TComEsp comEsp(com, esp, *log, view, config);
-  FlashJob job(com, esp, comEsp, *log, view, config);
+  Flasher flasher(com, *log, view, config);
+  FlashJob& job = flasher.job;
   job.RomOnly = o.romOnly;
   job.SkipUnchanged = !o.noSkip;
 

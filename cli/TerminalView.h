@@ -8,7 +8,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/JobView.h"
+#include "job/JobView.h"
 #include "base/Clock.h"
 
 namespace flintmoor {

@@ -1,7 +1,7 @@
 // The serial link module's hot-plug handlers: they only trace USB arrivals and removals in the
 // debug log and note when the removed device provided the port shown in the port drop-down.
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 

@@ -1,6 +1,5 @@
 // The serial link: the port object TComPort (name, speed, lines, purge, write, byte reads, the
-// after-open/after-close callbacks), the module TComIo with its helpers and port list, and the
-// connection procedure TComEsp that resets the chip into its ROM loader and synchronises.
+// after-open/after-close callbacks) and the module TComIo with its helpers and port list.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Config.h"
 #include "base/Clock.h"
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
 
 class Log;
-class JobView;
-class TEsp;
 
 // The one port object. It starts closed, named "COM1", at 9600 bit/s. Every operation but the
 // setters, Open, Close, Connected and ClearBuffer raises EComPort("Port Not Open", 0) while closed.
@@ -94,33 +90,6 @@ class TComIo {
   Clock& clock_;
   PortLister lister_;
   std::vector<uint8_t> textOut_;  // ComWriteStr's bytes, kept to avoid an allocation per frame
-};
-
-// Brings the chip into its ROM loader: reset pulse, SYNC tries, six attempts.
-class TComEsp {
- public:
-  TComEsp(TComIo& com, TEsp& esp, Log& log, JobView& view, const TConfig& config);
-
-  bool DoConnect();
-  bool ConnectESP(uint32_t baud, bool delay);
-
-  // Reads the chip identification register (0x40001000): 0x00F01D83 gives cESP32 named "ESP32",
-  // 0x000007C6 gives cESP32S2 named "ESP32-S2", any other value cNONE with an empty name.
-  // A failed read raises the register read's message.
-  TController identifyChip(std::string& name);
-  // Reads the two MAC words of the chip (ESP32: low 0x3FF5A004 then high 0x3FF5A008; ESP32-S2:
-  // high 0x3F41A048 then low 0x3F41A044) and returns them as formatMac does.
-  std::string readMac(TController cpu);
-  // The six MAC bytes in display order: bits 8-15 and 0-7 of the high word, then the low word's
-  // bytes from the most significant on, as "%0.2x:%0.2x:%0.2x:%0.2x:%0.2x:%0.2x".
-  static std::string formatMac(uint32_t low, uint32_t high);
-
- private:
-  TComIo& com_;
-  TEsp& esp_;
-  Log& log_;
-  JobView& view_;
-  const TConfig& config_;
 };
 
 }  // namespace flintmoor

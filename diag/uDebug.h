@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "diag/Log.h"
+#include "log/Log.h"
 
 class QPlainTextEdit;
 

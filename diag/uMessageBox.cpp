@@ -11,7 +11,7 @@
 #include <QScreen>
 
 #include "diag/Icons.h"
-#include "diag/MsgBoxLayout.h"
+#include "log/MsgBoxLayout.h"
 
 namespace flintmoor {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/MsgDlg.h"
+#include "log/MsgDlg.h"
 
 class QLabel;
 class QPushButton;

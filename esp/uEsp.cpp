@@ -9,7 +9,7 @@
 
 #include "base/Error.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 #include "esp/StubResource.h"
 
 namespace flintmoor {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "SimBoard.h"
-#include "TempDir.h"
+#include "tests/support/TempDir.h"
 #include "app/MainWidgets.h"
 #include "app/uMain.h"
 #include "base/Clock.h"

@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 
 #include "MainWindowFixture.h"
-#include "app/IniFile.h"
+#include "job/IniFile.h"
 
 namespace flintmoor::testing {
 namespace {

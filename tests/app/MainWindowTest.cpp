@@ -8,7 +8,7 @@
 #include <QUrl>
 
 #include "MainWindowFixture.h"
-#include "app/IniFile.h"
+#include "job/IniFile.h"
 
 namespace flintmoor::testing {
 namespace {

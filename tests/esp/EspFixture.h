@@ -11,7 +11,7 @@
 
 #include "base/Clock.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 #include "esp/uEsp.h"
 #include "tests/esp/ScriptedDevice.h"
 

@@ -7,7 +7,13 @@
 namespace flintmoor::test {
 namespace {
 
-using Connect = JobHarness;
+class Connect : public JobHarness {
+ protected:
+  // The connection on the view's port, its status texts shown in the view.
+  bool connect() {
+    return comEsp.DoConnect(view.port, [this](const std::string& text) { view.setStatusText(text); });
+  }
+};
 
 // One connection attempt's lines: DTR off, RTS on, DTR off, (first phase), DTR on, RTS off, DTR on,
 // (second phase), DTR off.
@@ -33,7 +39,7 @@ std::pair<int64_t, int64_t> attemptPhases(const std::vector<SimLineChange>& line
 }
 
 TEST_F(Connect, AChipThatAnswersTheFirstSyncConnectsInOneTry) {
-  EXPECT_TRUE(comEsp.DoConnect());
+  EXPECT_TRUE(connect());
   EXPECT_EQ(view.statusHistory, (std::vector<std::string>{"Connect fast ", "Connect fast #"}));
   EXPECT_TRUE(com.cPort.Connected());
   EXPECT_EQ(com.cPort.customBaudRate(), 115200u);
@@ -55,7 +61,7 @@ TEST_F(Connect, AChipThatAnswersTheFirstSyncConnectsInOneTry) {
 
 TEST_F(Connect, SlowTimingsComeFirstWithoutFastFirst) {
   config.FastFirst = false;
-  EXPECT_TRUE(comEsp.DoConnect());
+  EXPECT_TRUE(connect());
   EXPECT_EQ(view.statusHistory, (std::vector<std::string>{"Connect slow ", "Connect slow #"}));
   EXPECT_EQ(attemptPhases(chip.lineChanges(), 0), std::make_pair(int64_t{1400}, int64_t{500}));
 }
@@ -63,13 +69,13 @@ TEST_F(Connect, SlowTimingsComeFirstWithoutFastFirst) {
 TEST_F(Connect, TheTimingsComeFromTheSettings) {
   config.FastLow = 30;
   config.FastHigh = 70;
-  EXPECT_TRUE(comEsp.DoConnect());
+  EXPECT_TRUE(connect());
   EXPECT_EQ(attemptPhases(chip.lineChanges(), 0), std::make_pair(int64_t{30}, int64_t{70}));
 }
 
 TEST_F(Connect, ASlowResetCircuitFailsTheFastAttemptAndPassesTheSlowOne) {
   chip.addFault({SimFaultKind::kSlowEn});
-  EXPECT_TRUE(comEsp.DoConnect());
+  EXPECT_TRUE(connect());
   EXPECT_EQ(view.statusHistory,
             (std::vector<std::string>{"Connect fast ", "Connect fast #", "Connect fast ##",
                                       "Connect fast ###", "Connect fast ####", "Connect fast #####",
@@ -153,7 +159,7 @@ TEST_F(Connect, APortInUseFailsWithTheSerialLinksMessage) {
 
 TEST_F(Connect, IdentifiesAnEsp32S2AndReadsItsMacHighWordFirst) {
   chip.addFault({SimFaultKind::kS2});
-  ASSERT_TRUE(comEsp.DoConnect());
+  ASSERT_TRUE(connect());
   com.ComFlush();
   std::string name = "stale";
   EXPECT_EQ(comEsp.identifyChip(name), cESP32S2);
@@ -166,7 +172,7 @@ TEST_F(Connect, IdentifiesAnEsp32S2AndReadsItsMacHighWordFirst) {
 }
 
 TEST_F(Connect, ReadsTheEsp32MacLowWordFirst) {
-  ASSERT_TRUE(comEsp.DoConnect());
+  ASSERT_TRUE(connect());
   com.ComFlush();
   std::string name;
   EXPECT_EQ(comEsp.identifyChip(name), cESP32);

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/FlashJob.h"
-#include "diag/Log.h"
+#include "job/FlashJob.h"
+#include "log/Log.h"
 
 namespace flintmoor::test {
 namespace {

@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/FlashJob.h"
-#include "app/JobView.h"
+#include "job/Flasher.h"
+#include "job/JobView.h"
 #include "base/Clock.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
-#include "esp/uEsp.h"
+#include "log/Log.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
@@ -149,9 +148,7 @@ class JobHarness : public ::testing::Test {
               return std::make_unique<RenamedSimDevice>(chip);
             },
             PortLister{}),
-        esp(com, log),
-        comEsp(com, esp, log, view, config),
-        job(com, esp, comEsp, log, view, config) {
+        flasher(com, log, view, config) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = std::filesystem::path(::testing::TempDir()) /
           (std::string("flintmoor_job_") + info->test_suite_name() + "_" + info->name());
@@ -261,9 +258,10 @@ class JobHarness : public ::testing::Test {
   TConfig config;
   RecordingView view;
   TComIo com;
-  TEsp esp;
-  TComEsp comEsp;
-  FlashJob job;
+  Flasher flasher;
+  TEsp& esp = flasher.esp;
+  TComEsp& comEsp = flasher.connection;
+  FlashJob& job = flasher.job;
   std::filesystem::path dir;
 };
 

@@ -10,7 +10,7 @@
 #include "base/Clock.h"
 #include "comio/U_UsbTracker.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 namespace {

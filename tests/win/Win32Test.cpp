@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "app/FlashJob.h"
+#include "job/FlashJob.h"
 #include "base/Clock.h"
 #include "comio/Platform.h"
 #include "comio/U_Usb.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 namespace {

@@ -2,7 +2,7 @@
 // button row in its fixed order, and the per-type captions and icons.
 #include <gtest/gtest.h>
 
-#include "diag/MsgBoxLayout.h"
+#include "log/MsgBoxLayout.h"
 
 using namespace flintmoor;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Config.h"
+#include "job/Config.h"
 
 namespace flintmoor {
 

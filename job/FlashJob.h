@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Config.h"
+#include "job/Config.h"
 
 namespace flintmoor {
 

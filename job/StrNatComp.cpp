@@ -1,5 +1,5 @@
 // Natural-order comparison and the port list sort.
-#include "app/StrNatComp.h"
+#include "job/StrNatComp.h"
 
 #include <cctype>
 #include <cstddef>

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/Error.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 
 using namespace flintmoor;
 using Lines = std::vector<std::string>;

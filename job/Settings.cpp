@@ -1,11 +1,11 @@
 // Reading, using and writing back the settings of sections "CONFIG", "FILES" and "Main".
-#include "app/Settings.h"
+#include "job/Settings.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "app/IniFile.h"
-#include "diag/Log.h"
+#include "job/IniFile.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/StrNatComp.h"
+#include "job/StrNatComp.h"
 
 namespace flintmoor {
 namespace {

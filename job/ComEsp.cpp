@@ -1,12 +1,13 @@
 // TComEsp: resets the chip into its ROM loader through DTR and RTS and synchronises with it (six
 // attempts alternating the fast and slow timings), and identifies the chip and reads its MAC.
+#include "job/ComEsp.h"
+
 #include <cstdio>
 #include <string>
 
-#include "app/JobView.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
 #include "esp/uEsp.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 
@@ -40,25 +41,26 @@ constexpr uint32_t kMacHighEsp32S2 = 0x3F41A048;
 
 }  // namespace
 
-TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, JobView& view, const TConfig& config)
-    : com_(com), esp_(esp), log_(log), view_(view), config_(config) {}
+TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config)
+    : com_(com), esp_(esp), log_(log), config_(config) {}
 
-bool TComEsp::DoConnect() {
+bool TComEsp::DoConnect(const std::string& portName, const StatusFn& status) {
   bool delay = !config_.FastFirst;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    view_.setStatusText(delay ? "Connect slow " : "Connect fast ");
-    view_.processEvents();
-    if (ConnectESP(config_.ConnBaud, delay)) return true;
+    const std::string text = delay ? "Connect slow " : "Connect fast ";
+    status(text);
+    if (ConnectESP(portName, config_.ConnBaud, delay, text, status)) return true;
     delay = !delay;
   }
   return false;
 }
 
-bool TComEsp::ConnectESP(uint32_t baud, bool delay) {
+bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay, std::string text,
+                         const StatusFn& status) {
   TComPort& port = com_.cPort;
   Clock& clock = com_.clock();
   if (port.Connected()) port.Close();
-  port.setPort(view_.portName());
+  port.setPort(portName);
   port.setCustomBaudRate(baud);
   port.Open();
 
@@ -80,8 +82,8 @@ bool TComEsp::ConnectESP(uint32_t baud, bool delay) {
 
   int32_t result = 0;
   for (int tries = 0; tries < kSyncTries; ++tries) {
-    view_.setStatusText(view_.statusText() + "#");
-    view_.processEvents();
+    text += "#";
+    status(text);
     port.ClearBuffer(true, true);
     com_.ComWriteStr(syncFrame());
     result = esp_.getPacket(kSyncTimeoutMs, true);

@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <string>
 
-#include "TempDir.h"
-#include "app/IniFile.h"
-#include "diag/Log.h"
+#include "tests/support/TempDir.h"
+#include "job/IniFile.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 namespace {

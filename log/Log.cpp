@@ -1,5 +1,5 @@
 // The debug log's line formats: the F formatter, the one-line operations and the hex dump.
-#include "diag/Log.h"
+#include "log/Log.h"
 
 #include <algorithm>
 

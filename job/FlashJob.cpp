@@ -1,6 +1,6 @@
 // The flash job: the image-file check and the erase and update jobs run against the chip through
 // the connection, the protocol object and the serial link, reporting through JobView and the Log.
-#include "app/FlashJob.h"
+#include "job/FlashJob.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,11 +14,12 @@
 #include <system_error>
 #include <vector>
 
-#include "app/JobView.h"
+#include "job/ComEsp.h"
+#include "job/JobView.h"
 #include "base/Error.h"
 #include "base/Md5.h"
 #include "comio/uComIo.h"
-#include "diag/Log.h"
+#include "log/Log.h"
 #include "esp/Deflate.h"
 #include "esp/StubResource.h"
 #include "esp/uEsp.h"
@@ -224,7 +225,11 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files, uint32_t
   view_.setMacText("---");
   view_.processEvents();
 
-  if (!comEsp_.DoConnect()) throw Exception("No Device Found!");
+  const auto status = [this](const std::string& text) {
+    view_.setStatusText(text);
+    view_.processEvents();
+  };
+  if (!comEsp_.DoConnect(view_.portName(), status)) throw Exception("No Device Found!");
   view_.setStatusText("Connected");
   view_.processEvents();
   com_.ComFlush();

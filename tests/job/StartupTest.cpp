@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "TempDir.h"
-#include "app/Startup.h"
+#include "tests/support/TempDir.h"
+#include "job/Startup.h"
 
 namespace flintmoor {
 namespace {

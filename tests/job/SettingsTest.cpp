@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "diag/Log.h"
+#include "tests/support/TempDir.h"
+#include "job/IniFile.h"
+#include "job/Settings.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 namespace {

@@ -1,5 +1,5 @@
 // The message dialog's layout arithmetic: label position, outer size and the centred button row.
-#include "diag/MsgBoxLayout.h"
+#include "log/MsgBoxLayout.h"
 
 #include <algorithm>
 

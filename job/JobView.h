@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "diag/MsgDlg.h"
+#include "log/MsgDlg.h"
 
 namespace flintmoor {
 

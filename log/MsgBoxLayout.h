@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/MsgDlg.h"
+#include "log/MsgDlg.h"
 
 namespace flintmoor {
 

@@ -1,5 +1,5 @@
 // Start-up rules without a window.
-#include "app/Startup.h"
+#include "job/Startup.h"
 
 #include <filesystem>
 

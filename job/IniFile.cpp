@@ -1,5 +1,5 @@
 // The settings store: parsing, encodings, typed values and the safe save.
-#include "app/IniFile.h"
+#include "job/IniFile.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <iterator>
 #include <limits>
 
-#include "diag/Log.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 
