@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/Error.h"
 #include "comio/uComIo.h"
-#include "log/Log.h"
+#include "esp/SlipReader.h"
 #include "esp/StubResource.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 
@@ -20,10 +22,10 @@ static_assert(sizeof(TRequest) == 8 + 16416 && sizeof(TResponse) == 8 + 16384);
 
 namespace {
 
-constexpr uint8_t kEnd = 0xC0;
-constexpr uint8_t kEsc = 0xDB;
-constexpr uint8_t kEscEnd = 0xDC;
-constexpr uint8_t kEscEsc = 0xDD;
+constexpr uint8_t kEnd = SlipReader::kEnd;
+constexpr uint8_t kEsc = SlipReader::kEsc;
+constexpr uint8_t kEscEnd = SlipReader::kEscEnd;
+constexpr uint8_t kEscEsc = SlipReader::kEscEsc;
 
 // A peer that chatters without ever sending END must not keep the reader forever.
 constexpr uint32_t kHuntByteLimit = 65536;
@@ -201,52 +203,35 @@ class HuntBound {
   uint32_t skipped_ = 0;
 };
 
-// Reads and drops bytes up to and including the next END. False on a per-byte time-out or at a
-// bound.
-bool skipToEnd(TComIo& com, int32_t timeout, HuntBound& bound) {
-  for (;;) {
-    const int b = com.ComGetSer(timeout);
-    if (b < 0) return false;
-    if (b == kEnd) return true;
-    if (!bound.skip()) return false;
-  }
-}
-
 }  // namespace
 
 int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
   LastFault = TPacketFault::pfNoFrame;
-  HuntBound bound(com_.clock(), Timeout);
-  if (!skipToEnd(com_, Timeout, bound)) return -1;
-
-  auto* dst = reinterpret_cast<uint8_t*>(&Response);
-  int32_t count = 0;
+  SlipReader reader({reinterpret_cast<uint8_t*>(&Response), sizeof(Response)});
+  HuntBound outside(com_.clock(), Timeout);
+  std::optional<HuntBound> pastEnd;  // a frame too long for Response is read to its END
   for (;;) {
-    int b = com_.ComGetSer(Timeout);
+    const int b = com_.ComGetSer(Timeout);
     if (b < 0) return -1;
-    if (b == kEnd) {
-      if (count > 0) break;
-      // END END is an empty frame: it carries nothing, and this END opens the next frame.
-      if (!bound.skip()) return -1;
-      continue;
-    }
-    if (b == kEsc) {
-      b = com_.ComGetSer(Timeout);
-      if (b < 0) return -1;
-      if (b == kEscEnd) {
-        b = kEnd;
-      } else if (b == kEscEsc) {
-        b = kEsc;
-      } else {
+    const size_t skipped = reader.skipped();
+    switch (reader.feed(uint8_t(b))) {
+      case SlipReader::Result::kMore:
+        if (reader.skipped() != skipped && !outside.skip()) return -1;
+        if (reader.overflowing()) {
+          if (!pastEnd) pastEnd.emplace(com_.clock(), Timeout);
+          if (!pastEnd->skip()) return -1;
+        }
+        continue;
+      case SlipReader::Result::kBadEscape:
         return -7;
-      }
+      case SlipReader::Result::kTooLong:
+        return -3;
+      case SlipReader::Result::kFrame:
+        break;
     }
-    if (size_t(count) == sizeof(Response)) {
-      HuntBound rest(com_.clock(), Timeout);
-      return skipToEnd(com_, Timeout, rest) ? -3 : -1;
-    }
-    dst[count++] = uint8_t(b);
+    break;
   }
+  const auto count = int32_t(reader.size());
   if (ChkDir && Response.Direction != 1) return -2;
   LastFault = answerFault(count);
   return count;

@@ -83,11 +83,12 @@ class TEsp {
   // writes the frame in one write. A cnt larger than Request.Data sends nothing.
   void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com);
 
-  // Reads one frame into Response. Timeout bounds each byte, in milliseconds. Bytes before the
-  // first END are skipped, and so are empty frames (END END: the second END opens the next
-  // frame), at most 65535 such bytes in all and for less than twice Timeout (measured on the
-  // link's clock); a frame longer than Response is read to its END under the same bounds but
-  // stored only as far as Response reaches.
+  // Reads one frame into Response through a SlipReader fed by ComGetSer. Timeout bounds each
+  // byte, in milliseconds. Bytes before the first END are skipped, and so are empty frames
+  // (END END: the second END opens the next frame), at most 65535 such bytes in all and for less
+  // than twice Timeout (measured on the link's clock); a frame longer than Response is read to its
+  // END under the same bounds but stored only as far as Response reaches. A bad escape ends the
+  // read at once; the rest of that frame stays queued and the next read skips it as no frame.
   // Result: decoded byte count (header included, never 0); -1 time-out or a hunt bound reached;
   // -2 ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
   // Sets LastFault.

@@ -126,6 +126,11 @@ TEST_F(PacketTest, InvalidEscapeEndsTheReadAtOnce) {
   line.feed(frame);
   EXPECT_EQ(esp->getPacket(100, true), -7);
   EXPECT_EQ(line.pending(), 3u);
+  // The rest of that frame is no frame: the next read skips it and takes the frame after it.
+  const Bytes next = {0xC0, 0x01, 0x0A, 0x00, 0x00, 0x44, 0x33, 0x22, 0x11, 0xC0};
+  line.feed(next);
+  EXPECT_EQ(esp->getPacket(100, true), 8);
+  EXPECT_EQ(esp->Response.Value, 0x11223344u);
 }
 
 // TEsp followed by guard bytes: whatever the reader writes past Response lands in them (or in
