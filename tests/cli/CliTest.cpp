@@ -11,6 +11,7 @@
 
 #include "cli/CliApp.h"
 #include "sim/SimFlash.h"
+#include "tests/support/TempDir.h"
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -35,11 +36,6 @@ std::vector<std::string> linesOf(const std::string& text) {
 class Cli : public ::testing::Test {
  protected:
   Cli() {
-    dir = std::filesystem::path(::testing::TempDir()) /
-          (std::string("flintmoor_cli_") +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
     platform.exeDir = dir.string();
     platform.osPorts = [this] { return osPorts; };
     platform.osDevice = [](const std::string&) -> std::unique_ptr<SerialDevice> {
@@ -47,11 +43,6 @@ class Cli : public ::testing::Test {
       return nullptr;
     };
   }
-  ~Cli() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
-
   int run(std::vector<std::string> args, const std::string& input = "", bool terminal = false) {
     std::istringstream in(input);
     out.str("");
@@ -87,7 +78,8 @@ class Cli : public ::testing::Test {
     return {"--port", "SIM", "--sim-flash", flashFile(), "update", files[0], files[1], files[2]};
   }
 
-  std::filesystem::path dir;
+  flintmoor::testing::TempDir scratch;
+  const std::filesystem::path& dir = scratch.path();
   std::vector<std::string> osPorts;
   CliPlatform platform;
   std::ostringstream out;

@@ -13,13 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "job/Flasher.h"
-#include "job/JobView.h"
 #include "base/Clock.h"
 #include "comio/uComIo.h"
+#include "job/Flasher.h"
 #include "log/Log.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
+#include "tests/support/RecordingView.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor::test {
 
@@ -36,59 +37,6 @@ inline constexpr uint8_t kOpFlashDeflBegin = 0x10;
 inline constexpr uint8_t kOpFlashDeflData = 0x11;
 inline constexpr uint8_t kOpFlashMd5 = 0x13;
 inline constexpr uint8_t kOpEraseFlash = 0xD0;
-
-struct Dialog {
-  std::string text;
-  TMsgDlgType type;
-  std::string caption;
-  TMsgBut buttons;
-  bool beep;
-};
-
-class RecordingView : public JobView {
- public:
-  std::string port = VirtualEsp32::kPortName;
-  int answer = mrYes;  // what the confirmation dialog returns
-
-  std::string status;
-  std::vector<std::string> statusHistory;
-  std::string mac = "---";
-  std::vector<std::string> macHistory;
-  int progressMax = 0;
-  int progressPos = 0;
-  std::vector<int> progressPositions;  // every non-zero position set
-  bool progressVisible = false;
-  bool updateEnabled = true;
-  bool eraseEnabled = true;
-  std::vector<Dialog> dialogs;
-  std::function<void(const std::string&)> onMacText;  // the user acting while the job runs
-
-  std::string portName() override { return port; }
-  std::string statusText() override { return status; }
-  void setStatusText(const std::string& text) override {
-    status = text;
-    statusHistory.push_back(text);
-  }
-  void setMacText(const std::string& text) override {
-    mac = text;
-    macHistory.push_back(text);
-    if (onMacText) onMacText(text);
-  }
-  void setProgressMax(int max) override { progressMax = max; }
-  void setProgressPos(int pos) override {
-    progressPos = pos;
-    if (pos != 0) progressPositions.push_back(pos);
-  }
-  void setProgressVisible(bool visible) override { progressVisible = visible; }
-  void setUpdateEnabled(bool enabled) override { updateEnabled = enabled; }
-  void setEraseEnabled(bool enabled) override { eraseEnabled = enabled; }
-  void processEvents() override {}
-  int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
-              TMsgBut buttons, bool msgBeep) override {
-    dialogs.push_back({msgText, dlgType, captionTitle, buttons, msgBeep});
-    return dlgType == mtConfirmation ? answer : mrClose;
-  }
-};
 
 // A SerialDevice that opens the virtual chip under any port name, standing in for a real port.
 class RenamedSimDevice final : public SerialDevice {
@@ -148,17 +96,7 @@ class JobHarness : public ::testing::Test {
               return std::make_unique<RenamedSimDevice>(chip);
             },
             PortLister{}),
-        flasher(com, log, view, config) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::path(::testing::TempDir()) /
-          (std::string("flintmoor_job_") + info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  ~JobHarness() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+        flasher(com, log, view, config) {}
 
   // Names are UTF-8, as the job takes them; char8_t keeps them so on Windows too, where a plain
   // string would pass through the 8-bit code page.
@@ -262,7 +200,8 @@ class JobHarness : public ::testing::Test {
   TEsp& esp = flasher.esp;
   TComEsp& comEsp = flasher.connection;
   FlashJob& job = flasher.job;
-  std::filesystem::path dir;
+  flintmoor::testing::TempDir scratch;
+  const std::filesystem::path& dir = scratch.path();
 };
 
 }  // namespace flintmoor::test

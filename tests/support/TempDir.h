@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,8 +16,9 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            (std::string("flintmoor-") + info->test_suite_name() + "-" + info->name());
+    std::string name = std::string("flintmoor-") + info->test_suite_name() + "-" + info->name();
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised cases
+    path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
