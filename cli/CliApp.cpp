@@ -13,14 +13,14 @@
 #include <optional>
 #include <system_error>
 
-#include "job/Flasher.h"
-#include "job/IniFile.h"
-#include "job/Settings.h"
-#include "job/StrNatComp.h"
 #include "base/Clock.h"
 #include "base/Error.h"
 #include "cli/TerminalView.h"
 #include "comio/uComIo.h"
+#include "job/Flasher.h"
+#include "job/IniFile.h"
+#include "job/Settings.h"
+#include "job/StrNatComp.h"
 #include "log/Log.h"
 #include "sim/SimFaults.h"
 #include "sim/SimSerialDevice.h"
@@ -177,9 +177,8 @@ std::unique_ptr<IniFile> openSettings(const Options& o, const CliPlatform& platf
   // A name the system cannot even look up (too long, say) is as absent as a missing file.
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) throw UsageError("settings file not found: " + *o.ini);
-  std::string dir = path.parent_path().string();
-  if (dir.empty()) dir = ".";
-  return std::make_unique<IniFile>(dir, path.filename().string());
+  const std::filesystem::path dir = path.has_parent_path() ? path.parent_path() : ".";
+  return std::make_unique<IniFile>(dir.string(), path.filename().string());
 }
 
 int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {

@@ -11,7 +11,11 @@ inline std::vector<uint8_t> stubLayout(const std::vector<uint8_t>& text, uint32_
                                        uint32_t entry, const std::vector<uint8_t>& data,
                                        uint32_t dataStart) {
   std::vector<uint8_t> out;
-  const auto put = [&](std::initializer_list<uint8_t> bytes) { out.insert(out.end(), bytes); };
+  // Room first: GCC 12 misjudges the growth of inserts at -O3 and reports overflows that are not.
+  out.reserve(text.size() + data.size() + 102);
+  const auto put = [&](std::initializer_list<uint8_t> bytes) {
+    for (uint8_t b : bytes) out.push_back(b);
+  };
   const auto word = [&](uint32_t w) {
     put({uint8_t(w), uint8_t(w >> 8), uint8_t(w >> 16), uint8_t(w >> 24)});
   };
