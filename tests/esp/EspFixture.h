@@ -11,25 +11,14 @@
 
 #include "base/Clock.h"
 #include "comio/uComIo.h"
-#include "log/Log.h"
 #include "esp/uEsp.h"
+#include "log/Log.h"
 #include "tests/esp/ScriptedDevice.h"
 
 namespace flintmoor {
 
-// Unsigned 32-bit words, little-endian.
-inline std::vector<uint8_t> words(std::initializer_list<uint32_t> ws) {
-  std::vector<uint8_t> out;
-  for (uint32_t w : ws) {
-    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(w >> (8 * i)));
-  }
-  return out;
-}
-
-inline std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
+using testing::cat;
+using testing::words;
 
 class EspTest : public ::testing::Test {
  protected:

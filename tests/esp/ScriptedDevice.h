@@ -14,6 +14,7 @@
 
 #include "base/Clock.h"
 #include "comio/SerialDevice.h"
+#include "tests/support/Wire.h"
 
 namespace flintmoor {
 
@@ -53,35 +54,14 @@ class ScriptedLine {
   int purges() const { return purges_; }
 
   static std::vector<uint8_t> slip(std::span<const uint8_t> packet) {
-    std::vector<uint8_t> f{0xC0};
-    for (uint8_t b : packet) {
-      if (b == 0xC0 || b == 0xDB) {
-        f.push_back(0xDB);
-        f.push_back(b == 0xC0 ? 0xDC : 0xDD);
-      } else {
-        f.push_back(b);
-      }
-    }
-    f.push_back(0xC0);
-    return f;
+    return testing::slip(packet);
   }
   static std::vector<uint8_t> unslip(std::span<const uint8_t> frame) {
-    std::vector<uint8_t> p;
-    for (size_t i = 1; i + 1 < frame.size(); ++i) {
-      if (frame[i] == 0xDB && i + 2 < frame.size()) {
-        p.push_back(frame[++i] == 0xDC ? 0xC0 : 0xDB);
-      } else {
-        p.push_back(frame[i]);
-      }
-    }
-    return p;
+    return testing::unslip(frame);
   }
   // A framed answer: direction 1, opcode, data length, value word, data.
   static std::vector<uint8_t> reply(uint8_t op, std::vector<uint8_t> data, uint32_t value = 0) {
-    std::vector<uint8_t> p{1, op, uint8_t(data.size()), uint8_t(data.size() >> 8)};
-    for (int i = 0; i < 4; ++i) p.push_back(uint8_t(value >> (8 * i)));
-    p.insert(p.end(), data.begin(), data.end());
-    return slip(p);
+    return testing::slip(testing::answer(op, data, value));
   }
 
  private:

@@ -21,6 +21,7 @@
 #include "sim/VirtualEsp32.h"
 #include "tests/support/RecordingView.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wire.h"
 
 namespace flintmoor::test {
 
@@ -57,9 +58,7 @@ class RenamedSimDevice final : public SerialDevice {
   SimSerialDevice inner_;
 };
 
-inline uint32_t le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
+using flintmoor::testing::le32;
 
 // Deterministic bytes for an image, different per seed.
 inline std::vector<uint8_t> patternBytes(size_t size, uint32_t seed) {
