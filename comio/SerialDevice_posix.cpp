@@ -1,6 +1,6 @@
 // The POSIX serial backend: an exclusive, raw 8N1 tty without flow control, any integer speed
-// through the Linux termios2 interface, DTR and RTS through the modem-control ioctls, byte reads
-// and bounded writes with poll().
+// through the Linux termios2 interface (a speed change keeps DTR and RTS), DTR and RTS through the
+// modem-control ioctls, byte reads and bounded writes with poll().
 //
 // <termios.h> is deliberately not included: its struct termios clashes with the kernel's
 // <asm/termbits.h>, which this file needs for termios2 and BOTHER.
@@ -23,6 +23,9 @@
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
+
+static_assert(oserr::kErrNoDevice == ENOENT && oserr::kErrBusy == EBUSY && oserr::kErrGone == EIO &&
+              oserr::kErrAccess == EACCES && oserr::kErrInvalid == EINVAL);
 
 namespace {
 
@@ -55,10 +58,16 @@ class PosixSerialDevice final : public SerialDevice {
     close();
     int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw EComPort("Unable to open com port", errno);
-    // TIOCEXCL keeps other processes out (root excepted); the lock also keeps out a second
-    // opener in this process and root, since it belongs to this open file description.
-    if (::ioctl(fd, TIOCEXCL) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // TIOCEXCL makes every later open() of the tty fail with EBUSY, but lets root in; the lock,
+    // which belongs to this open file description, keeps root out too. Its refusal means the same
+    // and is raised as the same code.
+    if (::ioctl(fd, TIOCEXCL) != 0) {
       int err = errno;
+      ::close(fd);
+      throw EComPort("Unable to open com port", err);
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      int err = errno == EWOULDBLOCK ? oserr::kErrBusy : errno;
       ::close(fd);
       throw EComPort("Unable to open com port", err);
     }
@@ -67,6 +76,11 @@ class PosixSerialDevice final : public SerialDevice {
       // The driver queue sizes of 1024 bytes have no POSIX counterpart: the tty layer sizes its
       // buffers itself, and they are larger than that.
       applyLineSettings(baud);
+      // The tty raised DTR and RTS when it was opened; both are under the program's control only.
+      int lines = TIOCM_DTR | TIOCM_RTS;
+      if (::ioctl(fd_, TIOCMBIC, &lines) != 0 && !noModemLines(errno)) {
+        throw EComPort("EscapeCommFunction function failed", errno);
+      }
       readModemStatus();
     } catch (...) {
       close();
@@ -124,8 +138,8 @@ class PosixSerialDevice final : public SerialDevice {
       ssize_t n = ::read(fd_, &byte, 1);
       if (n == 1) return byte;
       // With VMIN 1 a non-blocking read that finds nothing fails with EAGAIN; end of file means
-      // the tty was hung up (the USB bridge is gone).
-      if (n == 0) throw EComPort("ReadFile function failed", EIO);
+      // the tty was hung up (the USB bridge is gone), where writes and ioctls give EIO.
+      if (n == 0) throw EComPort("ReadFile function failed", oserr::kErrGone);
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK)
         throw EComPort("ReadFile function failed", errno);
@@ -140,9 +154,10 @@ class PosixSerialDevice final : public SerialDevice {
 
  private:
   // Raw binary 8N1 at any integer speed, receiver on, modem-status lines ignored for the
-  // connection, and neither hardware nor software flow control; then DTR and RTS dropped, since
-  // both are under the program's control only.
+  // connection, and neither hardware nor software flow control. Setting the termios keeps DTR and
+  // RTS as they are; only a speed of 0 would drop them (the hang-up speed), so 0 is refused.
   void applyLineSettings(uint32_t baud) {
+    if (baud == 0) throw EComPort("SetCommState function failed", oserr::kErrInvalid);
     termios2 tio{};
     if (::ioctl(fd_, TCGETS2, &tio) != 0) throw EComPort("SetCommState function failed", errno);
     tio.c_iflag = 0;  // no parity check, no break or CR/LF handling, no XON/XOFF
@@ -157,11 +172,6 @@ class PosixSerialDevice final : public SerialDevice {
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (::ioctl(fd_, TCSETS2, &tio) != 0) throw EComPort("SetCommState function failed", errno);
-
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    if (::ioctl(fd_, TIOCMBIC, &lines) != 0 && !noModemLines(errno)) {
-      throw EComPort("EscapeCommFunction function failed", errno);
-    }
   }
 
   void readModemStatus() {

@@ -1,6 +1,7 @@
 // The Win32 serial backend: an exclusive overlapped handle on "\\.\<name>", 1024-byte driver
-// queues, a binary 8N1 DCB without flow control, the time-out record that makes a one-byte read
-// return at once or after its time-out, and DTR and RTS through EscapeCommFunction.
+// queues, a binary 8N1 DCB without flow control (a speed change keeps DTR and RTS), the time-out
+// record that makes a one-byte read return at once or after its time-out, and DTR and RTS
+// through EscapeCommFunction.
 #include <windows.h>
 
 #include <cstdint>
@@ -12,6 +13,11 @@
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
+
+static_assert(oserr::kErrNoDevice == ERROR_FILE_NOT_FOUND &&
+              oserr::kErrBusy == ERROR_ACCESS_DENIED && oserr::kErrGone == ERROR_BAD_COMMAND &&
+              oserr::kErrAccess == ERROR_ACCESS_DENIED &&
+              oserr::kErrInvalid == ERROR_INVALID_PARAMETER);
 
 namespace {
 
@@ -42,6 +48,7 @@ class WinSerialDevice final : public SerialDevice {
                                 OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) fail("Unable to open com port");
     handle_ = handle;
+    dtr_ = rts_ = false;  // the DCB of the open drops both
     try {
       // Manual-reset events, one per direction, for the overlapped transfers.
       readEvent_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -83,12 +90,14 @@ class WinSerialDevice final : public SerialDevice {
     if (!EscapeCommFunction(handle_, on ? SETDTR : CLRDTR)) {
       fail("EscapeCommFunction function failed");
     }
+    dtr_ = on;
   }
 
   void setRTS(bool on) override {
     if (!EscapeCommFunction(handle_, on ? SETRTS : CLRRTS)) {
       fail("EscapeCommFunction function failed");
     }
+    rts_ = on;
   }
 
   void purge() noexcept override {
@@ -138,7 +147,8 @@ class WinSerialDevice final : public SerialDevice {
         if (GetLastError() != ERROR_OPERATION_ABORTED) fail("ReadFile function failed");
         done = 0;
       }
-      if (wait == WAIT_FAILED) throw EComPort("ReadFile function failed", static_cast<int>(waitError));
+      if (wait == WAIT_FAILED)
+        throw EComPort("ReadFile function failed", static_cast<int>(waitError));
     }
     DWORD errors = 0;
     COMSTAT stat{};
@@ -147,7 +157,11 @@ class WinSerialDevice final : public SerialDevice {
   }
 
  private:
+  // SetCommState puts DTR and RTS into the state the DCB's control modes name, and
+  // EscapeCommFunction does not change those modes: the DCB carries the lines as the program last
+  // set them, so that a speed change leaves them as they are.
   void applyLineSettings(uint32_t baud) {
+    if (baud == 0) throw EComPort("SetCommState function failed", oserr::kErrInvalid);
     DCB dcb{};
     dcb.DCBlength = sizeof(DCB);
     dcb.BaudRate = baud;
@@ -155,14 +169,14 @@ class WinSerialDevice final : public SerialDevice {
     dcb.fParity = FALSE;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDtrControl = dtr_ ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = FALSE;
     dcb.fTXContinueOnXoff = FALSE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fRtsControl = rts_ ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     dcb.XonLim = 256;  // a quarter of the input queue
     dcb.XoffLim = 256;
@@ -198,6 +212,8 @@ class WinSerialDevice final : public SerialDevice {
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   HANDLE readEvent_ = nullptr;
   HANDLE writeEvent_ = nullptr;
+  bool dtr_ = false;  // the lines as last set, for the DCB
+  bool rts_ = false;
   // The record the device gets at open and after a read's time-out changed; it outlives a close.
   // ReadTotal* start at 0 and every read sets them; writes may take 1000 ms + 100 ms per byte.
   COMMTIMEOUTS timeouts_{MAXDWORD, 0, 0, 100, 1000};

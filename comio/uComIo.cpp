@@ -23,9 +23,6 @@ constexpr uint32_t kApplicationBaud = 115200;
 constexpr int64_t kResetSettleMs = 20;
 constexpr int64_t kResetHoldMs = 50;
 
-// Both front ends' missing-device code: ENOENT and ERROR_FILE_NOT_FOUND are both 2.
-constexpr int kNoSuchDevice = 2;
-
 char lowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -74,7 +71,8 @@ void TComPort::setCustomBaudRate(uint32_t baud) {
 void TComPort::Open() {
   if (Connected()) return;
   std::unique_ptr<SerialDevice> device = factory_ ? factory_(port_) : nullptr;
-  if (!device) throw EComPort("Unable to open com port", kNoSuchDevice);
+  // No backend knows the name: the system's answer to a name without a device.
+  if (!device) throw EComPort("Unable to open com port", oserr::kErrNoDevice);
   device->open(port_, baud_);
   device_ = std::move(device);
   if (OnAfterOpen) OnAfterOpen();

@@ -7,8 +7,9 @@
 
 namespace flintmoor {
 
-// Opens only under VirtualEsp32::kPortName ("Unable to open com port (Error: 2)" otherwise) and
-// only once at a time per board ("Unable to open com port (Error: 5)"). The board must outlive
+// Opens only under VirtualEsp32::kPortName ("Unable to open com port" with oserr::kErrNoDevice
+// otherwise) and only once at a time per board (the same text with oserr::kErrBusy), the codes of
+// the platform it runs on, as its real backend raises them. The board must outlive
 // the device. Reads and writes advance the board's VirtualClock while they wait.
 class SimSerialDevice final : public SerialDevice {
  public:

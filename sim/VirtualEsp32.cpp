@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/Error.h"
+#include "comio/SerialDevice.h"
 #include "sim/SimBytes.h"
 
 namespace flintmoor {
@@ -108,9 +109,9 @@ void VirtualEsp32::clearRecord() {
 
 void VirtualEsp32::bridgeOpen(uint32_t baud) {
   catchUp();
-  if (unplugged_) throw EComPort("Unable to open com port", 2);
-  if (portOpen_) throw EComPort("Unable to open com port", 5);
-  if (baud == 0) throw EComPort("SetCommState function failed", 87);
+  if (unplugged_) throw EComPort("Unable to open com port", oserr::kErrNoDevice);
+  if (portOpen_) throw EComPort("Unable to open com port", oserr::kErrBusy);
+  if (baud == 0) throw EComPort("SetCommState function failed", oserr::kErrInvalid);
   settleRx();  // whatever arrived while closed is lost
   int64_t now = clock_.nowUs();
   portOpen_ = true;
@@ -136,16 +137,17 @@ void VirtualEsp32::bridgeClose() noexcept {
 
 void VirtualEsp32::bridgeSetBaudRate(uint32_t baud) {
   catchUp();
-  if (unplugged_) throw EComPort("SetCommState function failed", 5);
-  if (baud == 0) throw EComPort("SetCommState function failed", 87);
+  if (unplugged_) throw EComPort("SetCommState function failed", oserr::kErrGone);
+  if (baud == 0) throw EComPort("SetCommState function failed", oserr::kErrInvalid);
   settleRx();  // bytes already in were heard at the old speed
+  // DTR and RTS stay as they are, as on every SerialDevice: a speed change is no reset pulse.
   portBaud_ = baud;
   baudChanges_.push_back({clock_.nowUs(), SimSide::kPort, baud});
 }
 
 void VirtualEsp32::bridgeSetDTR(bool on) {
   catchUp();
-  if (unplugged_) throw EComPort("EscapeCommFunction function failed", 5);
+  if (unplugged_) throw EComPort("EscapeCommFunction function failed", oserr::kErrGone);
   int64_t now = clock_.nowUs();
   dtr_ = on;
   lineChanges_.push_back({now, SimLine::kDtr, on});
@@ -154,7 +156,7 @@ void VirtualEsp32::bridgeSetDTR(bool on) {
 
 void VirtualEsp32::bridgeSetRTS(bool on) {
   catchUp();
-  if (unplugged_) throw EComPort("EscapeCommFunction function failed", 5);
+  if (unplugged_) throw EComPort("EscapeCommFunction function failed", oserr::kErrGone);
   int64_t now = clock_.nowUs();
   rts_ = on;
   lineChanges_.push_back({now, SimLine::kRts, on});
@@ -172,7 +174,7 @@ void VirtualEsp32::bridgePurge() noexcept {
 
 size_t VirtualEsp32::bridgeWrite(const uint8_t* data, size_t count) {
   catchUp();
-  if (unplugged_) throw EComPort("WriteFile function failed", 5);
+  if (unplugged_) throw EComPort("WriteFile function failed", oserr::kErrGone);
   int64_t ns = std::max(clock_.nowUs() * 1000, hostTxFreeNs_);
   uint32_t line = lineBaud();
   int64_t step = byteNs(line);
@@ -183,13 +185,13 @@ size_t VirtualEsp32::bridgeWrite(const uint8_t* data, size_t count) {
   hostTxFreeNs_ = ns;
   // The driver takes what fits its transmit queue; the rest waits until the line has room.
   if (toChip_.size() > kTxQueueSize) runUntil(toChip_[toChip_.size() - kTxQueueSize - 1].atUs);
-  if (unplugged_) throw EComPort("WriteFile function failed", 5);
+  if (unplugged_) throw EComPort("WriteFile function failed", oserr::kErrGone);
   return count;
 }
 
 int VirtualEsp32::bridgeReadByte(int timeoutMs) {
   catchUp();
-  if (unplugged_) throw EComPort("ReadFile function failed", 5);
+  if (unplugged_) throw EComPort("ReadFile function failed", oserr::kErrGone);
   int64_t deadline = clock_.nowUs() + int64_t{std::max(timeoutMs, 0)} * 1000;
   for (;;) {
     settleRx();
@@ -198,13 +200,13 @@ int VirtualEsp32::bridgeReadByte(int timeoutMs) {
       rx_.pop_front();
       return b;
     }
-    if (unplugged_) throw EComPort("ReadFile function failed", 5);
+    if (unplugged_) throw EComPort("ReadFile function failed", oserr::kErrGone);
     int64_t next = std::min({nextChipByteUs(), clock_.nextTaskUs(),
                              toChip_.empty() ? INT64_MAX : toChip_.front().atUs});
     if (next > deadline) {
       runUntil(deadline);
       settleRx();
-      if (unplugged_) throw EComPort("ReadFile function failed", 5);
+      if (unplugged_) throw EComPort("ReadFile function failed", oserr::kErrGone);
       if (rx_.empty()) return -1;
       uint8_t b = rx_.front();
       rx_.pop_front();

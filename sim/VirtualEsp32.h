@@ -58,7 +58,8 @@ struct SimCommand {
   std::vector<uint8_t> payload;
 };
 
-// One setDTR/setRTS call (opening and closing drop both lines without an entry).
+// One setDTR/setRTS call (opening and closing drop both lines without an entry; a speed change
+// leaves them as they are).
 struct SimLineChange {
   int64_t atUs;
   SimLine line;
@@ -159,7 +160,7 @@ class VirtualEsp32 {
   bool bridgeIsOpen() const { return portOpen_; }
   bool unplugged() const { return unplugged_; }
   // The bridge vanishes now: the board loses power and every port call but close() and purge()
-  // raises EComPort as for a removed device.
+  // raises EComPort as for a removed device (oserr::kErrGone; open() oserr::kErrNoDevice).
   void unplug();
 
   // What the chip received and when.
@@ -169,7 +170,9 @@ class VirtualEsp32 {
   const std::vector<Boot>& boots() const { return boots_; }
   void clearRecord();
 
-  // The USB bridge, as SimSerialDevice drives it; semantics and errors of SerialDevice.
+  // The USB bridge, as SimSerialDevice drives it; semantics and errors of SerialDevice, with the
+  // codes (oserr) of the platform the build targets: a second open oserr::kErrBusy, a speed of 0
+  // oserr::kErrInvalid.
   void bridgeOpen(uint32_t baud);
   void bridgeClose() noexcept;
   void bridgeSetBaudRate(uint32_t baud);

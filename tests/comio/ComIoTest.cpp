@@ -48,7 +48,7 @@ class ScriptedDevice : public SerialDevice {
 
   void open(const std::string& name, uint32_t baud) override {
     line_.note("open " + name + " " + std::to_string(baud));
-    if (line_.failOpen) throw EComPort("Unable to open com port", 5);
+    if (line_.failOpen) throw EComPort("Unable to open com port", oserr::kErrBusy);
   }
   void close() noexcept override { line_.note("close"); }
   void setBaudRate(uint32_t baud) override { line_.note("baud " + std::to_string(baud)); }
@@ -166,12 +166,17 @@ TEST_F(ComIoTest, OpenAndCloseRunOnceEachAndLightTheLed) {
 
 TEST_F(ComIoTest, FailedOpenLeavesThePortClosedAndTheLedDark) {
   line.failOpen = true;
-  EXPECT_EQ(errorOf([&] { com.cPort.Open(); }), "Unable to open com port (Error: 5) | code 5");
+  const std::string busy = std::to_string(oserr::kErrBusy);
+  EXPECT_EQ(errorOf([&] { com.cPort.Open(); }),
+            "Unable to open com port (Error: " + busy + ") | code " + busy);
   EXPECT_FALSE(com.cPort.Connected());
   EXPECT_EQ(ledOn, 0);
 
   TComPort orphan([](const std::string&) { return std::unique_ptr<SerialDevice>(); });
-  EXPECT_EQ(errorOf([&] { orphan.Open(); }), "Unable to open com port (Error: 2) | code 2");
+  // No device for the name: the code of a missing device on this platform.
+  const std::string missing = std::to_string(oserr::kErrNoDevice);
+  EXPECT_EQ(errorOf([&] { orphan.Open(); }),
+            "Unable to open com port (Error: " + missing + ") | code " + missing);
   EXPECT_FALSE(orphan.Connected());
 }
 

@@ -11,7 +11,8 @@ class Connect : public JobHarness {
  protected:
   // The connection on the view's port, its status texts shown in the view.
   bool connect() {
-    return comEsp.DoConnect(view.port, [this](const std::string& text) { view.setStatusText(text); });
+    return comEsp.DoConnect(view.port,
+                            [this](const std::string& text) { view.setStatusText(text); });
   }
 };
 
@@ -151,7 +152,7 @@ TEST_F(Connect, APortInUseFailsWithTheSerialLinksMessage) {
   SimSerialDevice other(chip);
   other.open(VirtualEsp32::kPortName, 115200);
   EXPECT_FALSE(job.ButStartClick(1, {}));
-  expectFailedWith("Unable to open com port (Error: 5)");
+  expectFailedWith("Unable to open com port (Error: " + std::to_string(oserr::kErrBusy) + ")");
   EXPECT_FALSE(com.cPort.Connected());
   EXPECT_TRUE(view.updateEnabled);
   EXPECT_TRUE(view.eraseEnabled);

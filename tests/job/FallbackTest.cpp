@@ -102,7 +102,7 @@ TEST_F(Fallback, WhatDoesNotPointAtTheLineIsNotTriedAgain) {
 TEST_F(Fallback, TheUnpluggedBridgeIsNotTriedAgain) {
   chip.addFault({SimFaultKind::kUnplug, 0});
   EXPECT_FALSE(job.ButStartClick(2, sampleImages()));
-  expectFailedWith("ReadFile function failed (Error: 5)");
+  expectFailedWith("ReadFile function failed (Error: " + std::to_string(oserr::kErrGone) + ")");
   EXPECT_EQ(speedsAsked().size(), 1u);
 }
 

@@ -287,7 +287,7 @@ TEST_F(UpdateJob, ABridgeUnpluggedMidWriteStillEndsTheJobWithTheOriginalError) {
   EXPECT_FALSE(job.ButStartClick(2, sampleImages()));
   // The answer to the block is read from a port that is gone; resetting the chip then fails as
   // well, and the user still sees the error that stopped the job.
-  expectFailedWith("ReadFile function failed (Error: 5)");
+  expectFailedWith("ReadFile function failed (Error: " + std::to_string(oserr::kErrGone) + ")");
   EXPECT_TRUE(chip.unplugged());
   EXPECT_FALSE(com.cPort.Connected());
   expectJobEnded();

@@ -1,12 +1,14 @@
 // The virtual ESP32's board: the DTR/RTS reset circuit, the two reset pulses, the boot text and
-// its speed, the line timing, the "SIM" port's open rules, an unplugged bridge, the record of the
-// lines and speeds, and the real-time mode.
+// its speed, the line timing, the "SIM" port's open rules, an unplugged bridge, speed changes that
+// keep the reset lines, the record of the lines and speeds, and the real-time mode. Port errors
+// carry the codes of the platform the build targets, as its real serial port raises them.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 
 #include "SimHarness.h"
+#include "comio/SerialDevice.h"
 
 namespace flintmoor::simtest {
 namespace {
@@ -21,6 +23,11 @@ const std::string kDownloadText =
 
 std::string text(const Bytes& b) {
   return std::string(b.begin(), b.end());
+}
+
+// A port error's message: the text and the OS code.
+std::string failed(const std::string& what, int code) {
+  return what + " (Error: " + std::to_string(code) + ")";
 }
 
 // One row of the circuit's truth table: the lines, and where the chip ends up from reset.
@@ -166,10 +173,12 @@ TEST_F(Board, ResetStopsAnAnswerInFlight) {
 
 TEST_F(Board, SimPortOpensOnceAndOnlyUnderItsName) {
   SimSerialDevice other(board);
-  EXPECT_EQ(portError([&] { other.open("COM3", 115200); }), "Unable to open com port (Error: 2)");
+  EXPECT_EQ(portError([&] { other.open("COM3", 115200); }),
+            failed("Unable to open com port", oserr::kErrNoDevice));
   open();
   EXPECT_TRUE(board.bridgeIsOpen());
-  EXPECT_EQ(portError([&] { other.open("SIM", 115200); }), "Unable to open com port (Error: 5)");
+  EXPECT_EQ(portError([&] { other.open("SIM", 115200); }),
+            failed("Unable to open com port", oserr::kErrBusy));
   port.close();
   EXPECT_FALSE(board.bridgeIsOpen());
   other.open("SIM", 230400);
@@ -181,16 +190,63 @@ TEST_F(Board, UnpluggedBridgeFailsEveryPortCallAsARemovedDevice) {
   connect();
   board.unplug();
   uint8_t byte = 0;
-  EXPECT_EQ(portError([&] { port.write(&byte, 1); }), "WriteFile function failed (Error: 5)");
-  EXPECT_EQ(portError([&] { port.readByte(10); }), "ReadFile function failed (Error: 5)");
-  EXPECT_EQ(portError([&] { port.setDTR(true); }), "EscapeCommFunction function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.write(&byte, 1); }),
+            failed("WriteFile function failed", oserr::kErrGone));
+  EXPECT_EQ(portError([&] { port.readByte(10); }),
+            failed("ReadFile function failed", oserr::kErrGone));
+  EXPECT_EQ(portError([&] { port.setDTR(true); }),
+            failed("EscapeCommFunction function failed", oserr::kErrGone));
   EXPECT_EQ(portError([&] { port.setRTS(false); }),
-            "EscapeCommFunction function failed (Error: 5)");
+            failed("EscapeCommFunction function failed", oserr::kErrGone));
   EXPECT_EQ(portError([&] { port.setBaudRate(115200); }),
-            "SetCommState function failed (Error: 5)");
+            failed("SetCommState function failed", oserr::kErrGone));
   port.purge();
   port.close();
-  EXPECT_EQ(portError([&] { port.open("SIM", 115200); }), "Unable to open com port (Error: 2)");
+  EXPECT_EQ(portError([&] { port.open("SIM", 115200); }),
+            failed("Unable to open com port", oserr::kErrNoDevice));
+}
+
+TEST_F(Board, SpeedZeroIsRefusedAtOpenAndOnTheOpenPort) {
+  EXPECT_EQ(portError([&] { port.open("SIM", 0); }),
+            failed("SetCommState function failed", oserr::kErrInvalid));
+  EXPECT_FALSE(board.bridgeIsOpen());
+  open();
+  const uint32_t before = board.portBaud();
+  EXPECT_EQ(portError([&] { port.setBaudRate(0); }),
+            failed("SetCommState function failed", oserr::kErrInvalid));
+  EXPECT_EQ(board.portBaud(), before);
+}
+
+// A speed change leaves DTR and RTS as they are: neither ends a reset nor spoils the boot strap.
+TEST_F(Board, SpeedChangeKeepsRtsHoldingTheChipInReset) {
+  open();
+  port.setRTS(true);
+  port.setDTR(false);
+  clock.sleepMs(20);
+  ASSERT_EQ(board.mode(), Mode::kReset);
+  board.clearRecord();
+  port.setBaudRate(460800);
+  port.setBaudRate(115200);
+  clock.sleepMs(50);  // five times EN's RC delay
+  EXPECT_EQ(board.mode(), Mode::kReset);
+  EXPECT_TRUE(board.boots().empty());
+  EXPECT_TRUE(board.lineChanges().empty());
+}
+
+TEST_F(Board, SpeedChangeWhileEnRisesKeepsDtrPullingIo0Low) {
+  open();
+  port.setRTS(true);
+  port.setDTR(false);
+  clock.sleepMs(20);
+  board.clearRecord();
+  port.setDTR(true);
+  port.setRTS(false);  // EN rises 10 ms from now and samples IO0, held low by DTR
+  clock.sleepMs(2);
+  port.setBaudRate(460800);
+  clock.sleepMs(20);
+  ASSERT_EQ(board.boots().size(), 1u);
+  EXPECT_EQ(board.boots()[0].mode, Mode::kLoader);
+  EXPECT_EQ(board.lineChanges().size(), 2u);
 }
 
 TEST_F(Board, RecordsPortAndChipSpeeds) {

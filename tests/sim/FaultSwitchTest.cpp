@@ -6,6 +6,7 @@
 #include <string>
 
 #include "SimHarness.h"
+#include "comio/SerialDevice.h"
 
 namespace flintmoor::simtest {
 namespace {
@@ -240,7 +241,8 @@ TEST_F(FaultSwitch, UnplugAtTheNthBlockTakesTheBridgeAway) {
   sendBlock(0);
   ASSERT_TRUE(readAnswer(2000).has_value());
   sendBlock(1);
-  EXPECT_EQ(portError([&] { port.readByte(2000); }), "ReadFile function failed (Error: 5)");
+  EXPECT_EQ(portError([&] { port.readByte(2000); }),
+            "ReadFile function failed (Error: " + std::to_string(oserr::kErrGone) + ")");
   EXPECT_TRUE(board.unplugged());
   EXPECT_EQ(board.flash().bytes()[0x10000 + 4096], 0xFF);
 }

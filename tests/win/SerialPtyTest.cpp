@@ -12,6 +12,7 @@
 #include "base/Clock.h"
 #include "base/Error.h"
 #include "comio/Platform.h"
+#include "comio/SerialDevice.h"
 #include "comio/uComIo.h"
 
 namespace flintmoor {
@@ -158,7 +159,8 @@ TEST_F(SerialPty, OpeningAMissingPortReportsErrorTwo) {
     com.cPort.Open();
     FAIL() << "COM99 opened";
   } catch (const EComPort& e) {
-    EXPECT_STREQ(e.what(), "Unable to open com port (Error: 2)");
+    EXPECT_EQ(e.what(),
+              "Unable to open com port (Error: " + std::to_string(oserr::kErrNoDevice) + ")");
   }
   EXPECT_FALSE(com.cPort.Connected());
 }
