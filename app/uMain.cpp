@@ -97,7 +97,10 @@ TMain::TMain(const std::string& exePath, const QStringList& args, QWidget* paren
   // FormCreate.
   ProgTitle = programTitle(buildVersion());
   ProgPath = exeDirectory(exePath_);
-  ini_ = std::make_unique<IniFile>(ProgPath, kSettingsFileName);
+  // Beside the program when it may write there (portable use), else the user's configuration
+  // folder (an installed program).
+  ini_ =
+      std::make_unique<IniFile>(settingsDirectory(ProgPath, processEnvironment), kSettingsFileName);
   // The taskbar shows the main window's caption. The application's display name stays unset:
   // the window system would append it to the caption of every other window and dialog.
   setWindowTitle(QString::fromStdString(ProgTitle));
@@ -169,6 +172,8 @@ void TMain::showEvent(QShowEvent* event) {
 
 void TMain::FormShow() {
   Log& log = *debug_;
+  // The log window exists only now; the settings file was chosen at creation.
+  log.S("Settings: " + ini_->path());
   const Version version = buildVersion();
   const bool debugSwitch = hasDebugSwitch(toStd(args_));
   // A failed copy (no "dist" directory, for one) is of no concern to the user.

@@ -37,8 +37,8 @@ class TMain : public QWidget, public JobView {
       std::function<int(const std::string&, TMsgDlgType, const std::string&, TMsgBut, bool)>;
 
   // The window's creation (FormCreate): title, program path, and the settings store bound to
-  // "Flintmoor.ini" beside the executable at exePath. args is the command line without the
-  // program name.
+  // "Flintmoor.ini" in settingsDirectory() of the executable at exePath (beside it, or the
+  // user's configuration folder). args is the command line without the program name.
   TMain(const std::string& exePath, const QStringList& args, QWidget* parent = nullptr);
   ~TMain() override;
 

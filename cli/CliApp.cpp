@@ -170,9 +170,13 @@ int listPorts(const CliStreams& s, const CliPlatform& platform) {
   return kExitOk;
 }
 
-// The settings file: --ini, or Flintmoor.ini beside the executable. Only read, never written.
+// The settings file: --ini, or the window's Flintmoor.ini (beside the executable, or in the user's
+// configuration folder for an installed program). Only read, never written.
 std::unique_ptr<IniFile> openSettings(const Options& o, const CliPlatform& platform) {
-  if (!o.ini) return std::make_unique<IniFile>(platform.exeDir, kSettingsFileName);
+  if (!o.ini) {
+    return std::make_unique<IniFile>(settingsDirectory(platform.exeDir, processEnvironment),
+                                     kSettingsFileName);
+  }
   const std::filesystem::path path(*o.ini);
   // A name the system cannot even look up (too long, say) is as absent as a missing file.
   std::error_code ec;
@@ -298,7 +302,8 @@ std::string cliUsage() {
          "options:\n"
          "  --port NAME        serial port (default: ComPort of the settings file);\n"
          "                     SIM is the virtual ESP32\n"
-         "  --ini FILE         settings file (default: Flintmoor.ini beside the program)\n"
+         "  --ini FILE         settings file (default: the window's Flintmoor.ini, beside\n"
+         "                     the program or in the user's configuration folder)\n"
          "  --log FILE         write the debug log to FILE (- for the error stream)\n"
          "  --yes              erase without asking\n"
          "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"

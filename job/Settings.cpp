@@ -1,7 +1,12 @@
-// Reading, using and writing back the settings of sections "CONFIG", "FILES" and "Main".
+// Reading, using and writing back the settings of sections "CONFIG", "FILES" and "Main", and
+// choosing the folder of the settings file.
 #include "job/Settings.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <vector>
 
 #include "job/IniFile.h"
@@ -207,6 +212,79 @@ PlacementRestore restorePlacement(const IniFile& ini, int currentLeft, int curre
   }
   r.activeControl = ini.readString(kSectionMain, "ActiveControl", "");
   return r;
+}
+
+// --- Where the settings file lives ---
+
+namespace {
+
+constexpr char kConfigFolderName[] = "Flintmoor";
+
+// A set, non-empty value; with requireAbsolute, only one that starts at a root.
+std::optional<std::string> usable(const EnvLookup& env, const char* name, bool requireAbsolute) {
+  std::optional<std::string> value = env(name);
+  if (!value || value->empty()) return std::nullopt;
+  if (requireAbsolute && value->front() != '/') return std::nullopt;
+  return value;
+}
+
+// Joined with the convention's separator, so the result does not depend on the build's system.
+std::string join(std::string dir, const std::string& name, char separator) {
+  if (dir.back() != '/' && dir.back() != separator) dir += separator;
+  return dir + name;
+}
+
+}  // namespace
+
+std::optional<std::string> processEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+bool directoryWritable(const std::string& directory) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(directory, ec)) return false;
+  std::random_device random;
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const fs::path probe =
+        fs::path(directory) / (".Flintmoor-" + std::to_string(random()) + ".tmp");
+    if (fs::exists(probe, ec) || ec) continue;
+    bool created = false;
+    {
+      std::ofstream out(probe, std::ios::binary);
+      created = out.is_open();
+    }
+    if (created) fs::remove(probe, ec);
+    return created;
+  }
+  return false;
+}
+
+std::optional<std::string> userConfigDirectory(const EnvLookup& env, ConfigConvention convention) {
+  if (convention == ConfigConvention::Windows) {
+    const std::optional<std::string> appData = usable(env, "APPDATA", false);
+    if (!appData) return std::nullopt;
+    return join(*appData, kConfigFolderName, '\\');
+  }
+  if (const std::optional<std::string> xdg = usable(env, "XDG_CONFIG_HOME", true)) {
+    return join(*xdg, kConfigFolderName, '/');
+  }
+  const std::optional<std::string> home = usable(env, "HOME", true);
+  if (!home) return std::nullopt;
+  return join(join(*home, ".config", '/'), kConfigFolderName, '/');
+}
+
+std::string settingsDirectory(const std::string& exeDir, const EnvLookup& env,
+                              const WritableCheck& writable, ConfigConvention convention) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::exists(fs::path(exeDir) / kSettingsFileName, ec) || writable(exeDir)) return exeDir;
+  const std::optional<std::string> config = userConfigDirectory(env, convention);
+  if (!config) return exeDir;
+  fs::create_directories(*config, ec);
+  return *config;
 }
 
 }  // namespace flintmoor

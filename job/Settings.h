@@ -1,6 +1,7 @@
 // What the program keeps in its settings file: the connection settings and port (section
 // "CONFIG"), the three image file names ("FILES"), and the main window's placement ("Main"), with
-// the rules for reading, using and writing them back. No toolkit: the window supplies its screen.
+// the rules for reading, using and writing them back, and where the file lives. No toolkit: the
+// window supplies its screen.
 #pragma once
 
 #include <array>
@@ -97,5 +98,45 @@ struct PlacementRestore {
 // restores nothing.
 PlacementRestore restorePlacement(const IniFile& ini, int currentLeft, int currentTop, int width,
                                   int height, const ScreenInfo& screen, Log* log = nullptr);
+
+// --- Where the settings file lives ---
+
+// An environment lookup: the variable's value, nullopt when it is not set.
+using EnvLookup = std::function<std::optional<std::string>(const char* name)>;
+// Whether new files can be created in a folder.
+using WritableCheck = std::function<bool(const std::string& directory)>;
+
+// The process's own environment (std::getenv).
+std::optional<std::string> processEnvironment(const char* name);
+
+// True when a file can be created in directory: creates a file of a name not in use there and
+// removes it again. False for a folder that does not exist.
+bool directoryWritable(const std::string& directory);
+
+// How a system names the user's configuration folder.
+enum class ConfigConvention {
+  Xdg,      // $XDG_CONFIG_HOME, else $HOME/.config; only absolute paths count
+  Windows,  // %APPDATA%
+};
+#ifdef _WIN32
+inline constexpr ConfigConvention kHostConfigConvention = ConfigConvention::Windows;
+#else
+inline constexpr ConfigConvention kHostConfigConvention = ConfigConvention::Xdg;
+#endif
+
+// The program's folder inside the user's configuration folder: "$XDG_CONFIG_HOME/Flintmoor"
+// ("$HOME/.config/Flintmoor" when XDG_CONFIG_HOME is unset, empty or relative), or
+// "%APPDATA%\Flintmoor". nullopt when the environment names no such folder. Touches no file.
+std::optional<std::string> userConfigDirectory(const EnvLookup& env,
+                                               ConfigConvention convention = kHostConfigConvention);
+
+// The folder the settings file (kSettingsFileName) is read from and written to. Beside the
+// executable (exeDir, returned as given) when the file exists there or the folder is writable:
+// portable use. Otherwise the user's configuration folder, created (with its parents) when
+// missing; a failure to create it shows later, when saving fails. exeDir again when the
+// environment names no configuration folder.
+std::string settingsDirectory(const std::string& exeDir, const EnvLookup& env,
+                              const WritableCheck& writable = directoryWritable,
+                              ConfigConvention convention = kHostConfigConvention);
 
 }  // namespace flintmoor

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TempDir.h"
 #include "job/IniFile.h"
 #include "job/Settings.h"
 #include "log/Log.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor {
 namespace {

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "tests/support/TempDir.h"
 #include "job/Startup.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor {
 namespace {
