@@ -5,6 +5,10 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 WIN_BUILD  ?= build-win
 WIN_CMAKE_ARGS ?=
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
+FUZZ_JOBS  ?= $(JOBS)
+FUZZ_CMAKE_ARGS ?=
 
 # Debian packages the build, the tests and the demo need.
 DEPS := cmake g++ ninja-build pkg-config make \
@@ -13,7 +17,8 @@ DEPS := cmake g++ ninja-build pkg-config make \
         libudev-dev libmd-dev zlib1g-dev \
         fonts-crosextra-carlito xvfb xauth
 
-.PHONY: all deps configure build test test-asan run gui bench clean windows-deps windows windows-test
+.PHONY: all deps configure build test test-asan run gui bench clean windows-deps windows windows-test \
+        fuzz-deps fuzz-build fuzz package-deps install package package-test windows-zip
 
 all: build
 
@@ -89,3 +94,47 @@ windows: windows-deps
 windows-test: windows configure
 	cmake --build $(BUILD) -j $(JOBS) --target flintmoor-cli flintmoor-samples
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
+
+# Debian packages of the fuzz targets: clang, its libFuzzer runtime, llvm-symbolizer for the traces.
+FUZZ_DEPS := cmake ninja-build make pkg-config clang libclang-rt-14-dev llvm libmd-dev zlib1g-dev
+
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps DEPS="$(FUZZ_DEPS)"
+
+# The fuzz targets (tests/fuzz/, a CMake project of its own) with clang's libFuzzer, ASan and UBSan.
+fuzz-build: fuzz-deps
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ $(FUZZ_CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+# Replays each target's kept crash inputs, then fuzzes each for FUZZ_SECONDS, FUZZ_JOBS at a time,
+# and prints their execution counts; fails on a crash, a leak or a hang.
+fuzz: fuzz-build
+	tests/fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_JOBS)
+
+# Debian packages of the Debian package and its test.
+PKG_DEPS := dpkg-dev desktop-file-utils
+PREFIX   ?= /usr/local
+VERSION  := $(shell grep -m1 -o 'Flintmoor VERSION [0-9.]*' CMakeLists.txt | cut -d' ' -f3)
+
+package-deps:
+	@$(MAKE) --no-print-directory deps DEPS="$(PKG_DEPS)"
+
+# Installs the programs, desktop entry, icons, manual pages and documents under $(PREFIX)
+# (DESTDIR for a staging root).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package of $(BUILD): $(BUILD)/flintmoor_$(VERSION)_amd64.deb.
+package: package-deps build
+	cmake --build $(BUILD) -j $(JOBS) --target package
+
+# Builds the package, unpacks it into a scratch root and runs the programs from there.
+package-test: package-deps build
+	sh tests/package/package-test.sh $(BUILD)
+
+# flintmoor-cli.exe (stripped) with the README: $(WIN_BUILD)/flintmoor-cli-$(VERSION)-win64.zip
+windows-zip: windows
+	rm -rf $(WIN_BUILD)/zip && mkdir -p $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)
+	cp $(WIN_BUILD)/cli/flintmoor-cli.exe README.md $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/
+	x86_64-w64-mingw32-strip $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/flintmoor-cli.exe
+	cd $(WIN_BUILD)/zip && cmake -E tar cf ../flintmoor-cli-$(VERSION)-win64.zip --format=zip flintmoor-cli-$(VERSION)

@@ -270,6 +270,7 @@ void IniFile::loadFromBytes(std::string_view bytes) {
   }
 
   sections_.clear();
+  sectionIndex_.clear();
   Section* current = nullptr;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -340,18 +341,34 @@ std::string IniFile::toBytes() const {
   return encode(text(), used);
 }
 
-const IniFile::Section* IniFile::findSection(std::string_view name) const {
-  for (const Section& s : sections_) {
-    if (sameName(s.name, name)) return &s;
+size_t IniFile::NameHash::operator()(std::string_view name) const {
+  // FNV-1a over the folded bytes.
+  uint64_t h = 14695981039346656037ull;
+  for (char c : name) {
+    h ^= static_cast<unsigned char>(upper(c));
+    h *= 1099511628211ull;
   }
-  return nullptr;
+  return static_cast<size_t>(h);
+}
+
+bool IniFile::NameEqual::operator()(std::string_view a, std::string_view b) const {
+  return sameName(a, b);
+}
+
+const IniFile::Section* IniFile::findSection(std::string_view name) const {
+  auto it = sectionIndex_.find(name);
+  return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 IniFile::Section& IniFile::sectionFor(std::string_view name) {
-  for (Section& s : sections_) {
-    if (sameName(s.name, name)) return s;
-  }
+  if (auto it = sectionIndex_.find(name); it != sectionIndex_.end()) return sections_[it->second];
   sections_.push_back({std::string(name), {}});
+  try {
+    sectionIndex_.emplace(name, sections_.size() - 1);
+  } catch (...) {
+    sections_.pop_back();  // the index and the sections stay in step
+    throw;
+  }
   return sections_.back();
 }
 
@@ -408,11 +425,18 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool def,
 }
 
 bool IniFile::storable(std::string_view value) {
-  return trim(value) == value && value.find_first_of("\r\n") == std::string_view::npos;
+  return trim(value) == value && value.find_first_of("\r\n") == std::string_view::npos &&
+         isValidUtf8(value);
 }
 
 bool IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
-  if (!storable(value)) return false;
+  if (!storable(value) || !storable(section) || !storable(key)) return false;
+  // The line "key=value" must load as this key and value, not as another key, a comment or a
+  // section.
+  if (key.find('=') != std::string_view::npos || key.starts_with(';') ||
+      (key.starts_with('[') && value.ends_with(']'))) {
+    return false;
+  }
   Section& s = sectionFor(section);
   for (Entry& e : s.entries) {
     if (!e.raw && sameName(e.key, key)) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace flintmoor {
@@ -57,11 +58,16 @@ class IniFile {
   bool readBool(std::string_view section, std::string_view key, bool def, Log* log = nullptr) const;
 
   // True when a value reads back as written: loading trims bytes up to 32 from both ends of a
-  // value and ends it at CR or LF, so such a value would come back changed.
+  // value and ends it at CR or LF, so such a value would come back changed; and so would bytes
+  // that are not UTF-8, the store's text (they are written as they are, and the file then reads
+  // as Latin-1 or in its mark's encoding, as other text).
   static bool storable(std::string_view value);
 
   // Replaces the key's value in place, or appends the key (and the section) when new. A value
-  // that is not storable() is refused: nothing changes, and the result is false.
+  // that is not storable() is refused, and so is a section or key name that would not read back
+  // as itself: one that storable() refuses, or a key with "=", a leading ";" (a comment), or a
+  // leading "[" when the value ends in "]" (a section line). Then nothing changes, and the
+  // result is false.
   bool writeString(std::string_view section, std::string_view key, std::string_view value);
   void writeInteger(std::string_view section, std::string_view key, int32_t value);
   void writeBool(std::string_view section, std::string_view key, bool value);
@@ -81,6 +87,16 @@ class IniFile {
     std::string name;
     std::vector<Entry> entries;
   };
+  // Section names hashed and compared with ASCII letters folded to upper case; string_view
+  // lookups need no copy.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
 
   std::string text() const;
   // The text in the store's encoding; `used` tells the encoding actually written.
@@ -93,6 +109,8 @@ class IniFile {
   Encoding encoding_ = Encoding::Utf8;
   std::string loadError_;
   std::vector<Section> sections_;
+  // Each section's name to its position in sections_: one entry per section, added with it.
+  std::unordered_map<std::string, size_t, NameHash, NameEqual> sectionIndex_;
 };
 
 }  // namespace flintmoor

@@ -1,12 +1,13 @@
 // The settings store: value rules, loading and writing rules, encodings and the safe save.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
-#include "tests/support/TempDir.h"
 #include "job/IniFile.h"
 #include "log/Log.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor {
 namespace {
@@ -108,7 +109,7 @@ TEST(IniFile, AValueThatWouldNotReadBackIsRefusedAndChangesNothing) {
   for (const char* bad : {" app.bin", "app.bin ",
                           "\x1C"
                           "app.bin",
-                          "app.bin\t", "a\nb", "a\rb", "\x01"}) {
+                          "app.bin\t", "a\nb", "a\rb", "\x01", "M\xFCller", "\xC3"}) {
     EXPECT_FALSE(IniFile::storable(bad)) << bad;
     EXPECT_FALSE(ini.writeString("FILES", "Firmware", bad)) << bad;
     EXPECT_FALSE(ini.writeString("FILES", "Other", bad)) << bad;
@@ -122,6 +123,74 @@ TEST(IniFile, AValueThatWouldNotReadBackIsRefusedAndChangesNothing) {
     ASSERT_TRUE(ini.writeString("FILES", "Firmware", good)) << good;
     EXPECT_EQ(fromBytes(ini.toBytes()).value("FILES", "Firmware"), good) << good;
   }
+}
+
+TEST(IniFileSize, ManySectionsLoadWhole_RepeatsContinueTheFirstInAnyCase_OrderKept) {
+  constexpr int kSections = 130000;
+  std::string bytes;
+  std::string expected;
+  for (int i = 0; i < kSections; ++i) {
+    const std::string n = std::to_string(i);
+    bytes += "[Port" + n + "]\r\nBaud=" + n + "\r\n";
+    expected += "[Port" + n + "]\r\nBaud=" + n + "\r\nLine=" + n + "\r\n\r\n";
+  }
+  // The same sections again, named in another case, in reverse order.
+  for (int i = kSections - 1; i >= 0; --i) {
+    bytes += "[PORT" + std::to_string(i) + "]\r\nLine=" + std::to_string(i) + "\r\n";
+  }
+  IniFile ini = fromBytes(bytes);
+  const std::string saved = ini.toBytes();
+  EXPECT_TRUE(saved == expected)
+      << "differs from byte "
+      << std::mismatch(saved.begin(), saved.end(), expected.begin(), expected.end()).first -
+             saved.begin();
+  for (int i : {0, 1, 4711, kSections - 1}) {
+    const std::string n = std::to_string(i);
+    EXPECT_EQ(ini.value("port" + n, "baud"), n);
+    EXPECT_EQ(ini.value("pORT" + n, "LINE"), n);
+  }
+  EXPECT_FALSE(ini.sectionExists("Port" + std::to_string(kSections)));
+
+  // Writes find the loaded sections, and new ones go at the end and are found in turn.
+  ini.writeString("PORT7", "Baud", "9600");
+  ini.writeString("Extra", "k", "v");
+  ini.writeString("EXTRA", "k2", "v2");
+  EXPECT_EQ(ini.value("Port7", "Baud"), "9600");
+  EXPECT_TRUE(ini.toBytes().ends_with("[Extra]\r\nk=v\r\nk2=v2\r\n\r\n"));
+}
+
+TEST(IniFile, LoadingAgainForgetsTheSectionsOfTheLastLoad) {
+  IniFile ini = fromBytes("[A]\r\na=1\r\n[B]\r\nb=1\r\n");
+  ini.loadFromBytes("[B]\r\nb=2\r\n");
+  EXPECT_FALSE(ini.sectionExists("A"));
+  EXPECT_EQ(ini.value("A", "b"), std::nullopt);
+  EXPECT_EQ(ini.value("b", "b"), "2");
+  ini.writeString("a", "a", "3");
+  EXPECT_EQ(ini.toBytes(), "[B]\r\nb=2\r\n\r\n[a]\r\na=3\r\n\r\n");
+}
+
+TEST(IniFile, ANameThatWouldNotReadBackIsRefusedAndChangesNothing) {
+  IniFile ini = fromBytes("[FILES]\r\n[a=Firmware\r\n");
+  const std::string before = ini.toBytes();
+  const std::pair<const char*, const char*> badKeys[] = {
+      {" Firmware", "x"}, {"Firmware ", "x"}, {"a\r\nb", "x"}, {"a=b", "x"},
+      {";Firmware", "x"}, {"[a", "x]"},       {"\xFF", "x"}};
+  for (const auto& [key, value] : badKeys) {
+    EXPECT_FALSE(ini.writeString("FILES", key, value)) << key;
+    EXPECT_EQ(ini.toBytes(), before) << key;
+  }
+  for (const char* section : {" FILES", "FILES\t", "A\nB", "\xC3"}) {
+    EXPECT_FALSE(ini.writeString(section, "k", "v")) << section;
+    EXPECT_EQ(ini.toBytes(), before) << section;
+  }
+  // Brackets elsewhere, and a ";" after the start, read back as written.
+  ASSERT_TRUE(ini.writeString("FILES", "[a", "x"));
+  ASSERT_TRUE(ini.writeString("FILES", "a]", "[x]"));
+  ASSERT_TRUE(ini.writeString("[S]", "k;", "v"));
+  const IniFile again = fromBytes(ini.toBytes());
+  EXPECT_EQ(again.value("FILES", "[a"), "x");
+  EXPECT_EQ(again.value("FILES", "a]"), "[x]");
+  EXPECT_EQ(again.value("[S]", "k;"), "v");
 }
 
 TEST(IniFileEncoding, ByteOrderMarksAreReadAndWrittenBack) {
