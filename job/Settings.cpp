@@ -123,8 +123,8 @@ bool writeFiles(IniFile& ini, const std::array<std::string, 3>& files, Log* log)
     all = false;
     if (log != nullptr) {
       log->S(std::string("Settings: ") + kFileKeys[i] + " not stored: the file name \"" + files[i] +
-             "\" has blanks or control characters at an end, or a line break, and would not "
-             "read back");
+             "\" would not read back (blanks or control characters at an end, a line break, "
+             "or bytes that are not UTF-8)");
     }
   }
   return all;

@@ -217,8 +217,8 @@ TEST_F(MainWindowTest, AFileNameThatWouldNotReadBackIsKeptInItsFieldButNotStored
   EXPECT_EQ(saved.value("FILES", "Bootloader"), "b.bin");
   EXPECT_EQ(field("edFirm")->text(), " app.bin");
   EXPECT_TRUE(debug.lines().contains(
-      "Settings: Firmware not stored: the file name \" app.bin\" has blanks or control characters "
-      "at an end, or a line break, and would not read back"));
+      "Settings: Firmware not stored: the file name \" app.bin\" would not read back (blanks or "
+      "control characters at an end, a line break, or bytes that are not UTF-8)"));
 }
 
 TEST_F(MainWindowTest, PlacementIsRestoredAndDebugSwitchPutsTheLogRightOfItAndCopiesTheProgram) {

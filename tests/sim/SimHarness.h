@@ -17,29 +17,14 @@
 #include "base/Error.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
+#include "tests/support/Wire.h"
 
 namespace flintmoor::simtest {
 
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes words(std::initializer_list<uint32_t> ws) {
-  Bytes out;
-  for (uint32_t w : ws) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(w >> (8 * i)));
-  }
-  return out;
-}
-
-inline uint32_t le32(const Bytes& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// The *_DATA checksum: 0xEF XOR the data bytes.
-inline uint32_t xorSum(const Bytes& data) {
-  uint8_t s = 0xEF;
-  for (uint8_t b : data) s ^= b;
-  return s;
-}
+using testing::Bytes;
+using testing::le32;
+using testing::words;
+using testing::xorSum;
 
 // `data` deflated at level 9 as a zlib stream (RFC 1950: header, deflate data, Adler-32), or with
 // `raw` as bare deflate data without header and trailer.
@@ -83,22 +68,7 @@ inline Bytes imageBytes(size_t n, uint32_t seed = 1) {
 
 // C0, direction 0, opcode, length, checksum, payload, C0, with 0xC0 -> DB DC and 0xDB -> DB DD.
 inline Bytes requestFrame(uint8_t opcode, const Bytes& payload, uint32_t checksum = 0) {
-  Bytes packet = {0x00, opcode, static_cast<uint8_t>(payload.size()),
-                  static_cast<uint8_t>(payload.size() >> 8)};
-  for (int i = 0; i < 4; ++i) packet.push_back(static_cast<uint8_t>(checksum >> (8 * i)));
-  packet.insert(packet.end(), payload.begin(), payload.end());
-  Bytes frame = {0xC0};
-  for (uint8_t b : packet) {
-    if (b == 0xC0) {
-      frame.insert(frame.end(), {0xDB, 0xDC});
-    } else if (b == 0xDB) {
-      frame.insert(frame.end(), {0xDB, 0xDD});
-    } else {
-      frame.push_back(b);
-    }
-  }
-  frame.push_back(0xC0);
-  return frame;
+  return testing::slip(testing::request(opcode, payload, checksum));
 }
 
 // The fixed 46-byte SYNC frame.
