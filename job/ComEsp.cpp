@@ -26,7 +26,6 @@ const std::u16string& syncFrame() {
   return frame;
 }
 
-constexpr uint8_t kSyncOpcode = 0x08;
 constexpr int kSyncTries = 5;
 constexpr int kAttempts = 6;
 constexpr int32_t kSyncTimeoutMs = 200;
@@ -90,7 +89,7 @@ bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay,
     if (result >= 1) break;
   }
   // Only the first answer is read; the chip's further answers stay queued for the caller's drain.
-  if (result >= 1 && esp_.Response.Command == kSyncOpcode) {
+  if (result >= 1 && esp_.Response.Command == kSync) {
     log_.BUFF(&esp_.Response, result);
     return true;
   }
