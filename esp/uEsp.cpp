@@ -10,6 +10,7 @@
 
 #include "base/Error.h"
 #include "comio/uComIo.h"
+#include "esp/SkippedBytes.h"
 #include "esp/SlipReader.h"
 #include "esp/StubResource.h"
 #include "log/Log.h"
@@ -216,7 +217,10 @@ int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
     const size_t skipped = reader.skipped();
     switch (reader.feed(uint8_t(b))) {
       case SlipReader::Result::kMore:
-        if (reader.skipped() != skipped && !outside.skip()) return -1;
+        if (reader.skipped() != skipped) {
+          if (SkipCapture != nullptr) SkipCapture->add(uint8_t(b));
+          if (!outside.skip()) return -1;
+        }
         if (reader.overflowing()) {
           if (!pastEnd) pastEnd.emplace(com_.clock(), Timeout);
           if (!pastEnd->skip()) return -1;

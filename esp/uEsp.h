@@ -11,6 +11,7 @@ namespace flintmoor {
 
 class TComIo;
 class Log;
+class SkippedBytes;
 
 // Opcodes of the bootloader and stub protocol.
 constexpr uint8_t kFlashBegin = 0x02;
@@ -93,6 +94,10 @@ class TEsp {
   // -2 ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
   // Sets LastFault.
   int32_t getPacket(int32_t Timeout, bool ChkDir);
+
+  // When set, getPacket keeps there every byte its frame hunt skips (the chip's boot text, for
+  // instance). Not owned; the connection sets it for its attempts only.
+  SkippedBytes* SkipCapture = nullptr;
 
   // The line's part in the last exchange: reset by sendPacket, set by getPacket. A caller tells
   // by it whether a failed command points at the line (nothing came, or the chip saw a damaged

@@ -1,7 +1,9 @@
 // The packet layer: request frames byte for byte, and the frame reader on well-formed, malformed,
 // oversized and endless input.
 #include <cstring>
+#include <string>
 
+#include "esp/SkippedBytes.h"
 #include "tests/esp/EspFixture.h"
 
 namespace flintmoor {
@@ -74,6 +76,38 @@ TEST_F(PacketTest, ReadsAFrameAfterChatterAndSlowBytes) {
   EXPECT_EQ(esp->Response.Value, 0x00DB1D83u);
   EXPECT_EQ(esp->Response.Data[0], 0xC0);
   EXPECT_EQ(line.pending(), 0u);
+}
+
+TEST_F(PacketTest, TheCaptureKeepsWhatTheHuntSkipsButNoFrameBytes) {
+  const Bytes frame = {0xC0, 0x01, 0x08, 0x00, 0x00, 0x07, 0x07, 0x12, 0x20, 0xC0};
+  line.feed(Bytes{'o', 'f', 'f'});
+  line.feed(frame);
+  EXPECT_EQ(esp->getPacket(100, true), 8);  // no capture set: nothing kept anywhere
+
+  SkippedBytes kept;
+  esp->SkipCapture = &kept;
+  line.feed(Bytes{'b', 'o', 'o', 't', '\r', '\n'});
+  line.feed(frame);
+  line.feed(Bytes{'e', 'n', 't', 'r', 'y'});
+  EXPECT_EQ(esp->getPacket(100, true), 8);
+  EXPECT_EQ(esp->getPacket(100, true), -1);
+  EXPECT_EQ(kept.text(), "boot\r\nentry");
+}
+
+TEST(SkippedBytes, KeepsTheLastFourKibInArrivalOrder) {
+  SkippedBytes kept;
+  EXPECT_EQ(kept.text(), "");
+  for (int i = 0; i < 5000; ++i) kept.add(uint8_t(i % 251));
+  ASSERT_EQ(kept.size(), SkippedBytes::kCapacity);
+  const std::string text = kept.text();
+  EXPECT_EQ(uint8_t(text.front()), (5000 - 4096) % 251);
+  EXPECT_EQ(uint8_t(text.back()), 4999 % 251);
+  for (size_t i = 1; i < text.size(); ++i) {
+    ASSERT_EQ((uint8_t(text[i - 1]) + 1) % 251, uint8_t(text[i])) << i;
+  }
+  kept.clear();
+  kept.add('x');
+  EXPECT_EQ(kept.text(), "x");
 }
 
 TEST_F(PacketTest, TimeOutWhileHuntingOrInsideAFrame) {
