@@ -27,6 +27,8 @@ enum class SimFaultKind {
                      // reports an inflate error (an uncompressed block is not affected)
   kBridgeLimit,      // the bridge's line runs at a wrong rate above 460800 bit/s, so nothing set
                      // faster is heard at either end
+  kNoBootStrap,      // IO0 never reaches the chip: every reset boots the application from flash,
+                     // with its boot text, and nothing answers SYNC
 };
 
 // A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:

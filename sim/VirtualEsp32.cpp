@@ -353,7 +353,7 @@ void VirtualEsp32::updateEn(int64_t atUs) {
     enHigh_ = true;
     if (mode_ == Mode::kAbsent) return;
     // The chip samples its boot strap at the moment EN rises.
-    if (io0Low()) {
+    if (io0Low() && !hasFault(SimFaultKind::kNoBootStrap)) {
       bootLoader(riseAt, kDownloadBoot);
     } else {
       bootFromFlash(riseAt, true);

@@ -53,6 +53,27 @@ TEST_F(FaultSwitch, SilentBoardNeverAnswers) {
   EXPECT_EQ(board.lineChanges().size(), 7u) << "the bridge itself still works";
 }
 
+TEST_F(FaultSwitch, NoBootStrapBootsTheApplicationAtEveryDownloadResetAndIgnoresSync) {
+  fault("no-boot-strap");
+  open();
+  for (int reset = 0; reset < 2; ++reset) {
+    board.clearRecord();
+    downloadReset();
+    const Bytes raw = drain();
+    const std::string text(raw.begin(), raw.end());
+    EXPECT_NE(text.find("rst:0x1 (POWERON_RESET),boot:0x13 (SPI_FAST_FLASH_BOOT)\r\n"),
+              std::string::npos)
+        << text;
+    ASSERT_EQ(board.boots().size(), 1u);
+    EXPECT_EQ(board.boots()[0].mode, Mode::kApplication);
+  }
+  port.purge();
+  send(syncFrame());
+  const Bytes after = drain(300);
+  EXPECT_EQ(std::find(after.begin(), after.end(), 0xC0), after.end()) << "no frame answers SYNC";
+  EXPECT_TRUE(board.commands().empty());
+}
+
 TEST_F(FaultSwitch, ChatterPutsBootTextBeforeEveryAnswer) {
   fault("chatter");
   connect();

@@ -20,9 +20,10 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 15u);
+  ASSERT_EQ(names.size(), 16u);
   EXPECT_EQ(names[13], "inflate-fail");
   EXPECT_EQ(names[14], "bridge-limit");
+  EXPECT_EQ(names[15], "no-boot-strap");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
