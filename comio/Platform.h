@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "comio/PortInfo.h"
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
@@ -20,11 +21,20 @@ std::unique_ptr<SerialDevice> makeOsSerialDevice();
 // TComIo::ListComPorts takes as "leave the list as it was".
 std::vector<std::string> listOsPorts();
 
+// The same ports, unsorted, each with the identity of the USB device behind it when there is one
+// (see PortInfo); a port whose identity cannot be read comes without it. Raises as listOsPorts.
+// On Windows the names come from the same registry list, the identity from the device properties
+// of the ports class.
+std::vector<PortInfo> listOsPortInfo();
+
 #ifdef __linux__
 // The same, read from a sysfs tree mounted at `sysfsRoot` ("/sys" for the running system): the
 // entries of <root>/class/tty with a `device` link, without the legacy ttyS entries that the
 // 8250 driver registers for UARTs that are not there.
 std::vector<std::string> listOsPorts(const std::string& sysfsRoot);
+// The same ports with their identity: the USB device (idVendor, idProduct, serial, manufacturer,
+// product) and interface (bInterfaceNumber) found walking up from the entry's device.
+std::vector<PortInfo> listOsPortInfo(const std::string& sysfsRoot);
 #endif
 
 }  // namespace flintmoor
