@@ -2,11 +2,14 @@
 // attempts alternating the fast and slow timings), and identifies the chip and reads its MAC.
 #include "job/ComEsp.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "comio/uComIo.h"
 #include "esp/uEsp.h"
+#include "job/ConnectDiagnosis.h"
 #include "log/Log.h"
 
 namespace flintmoor {
@@ -29,6 +32,7 @@ const std::u16string& syncFrame() {
 constexpr int kSyncTries = 5;
 constexpr int kAttempts = 6;
 constexpr int32_t kSyncTimeoutMs = 200;
+constexpr size_t kPendingLimit = 2 * SkippedBytes::kCapacity;
 
 constexpr uint32_t kChipIdReg = 0x40001000;
 constexpr uint32_t kIdEsp32 = 0x00F01D83;
@@ -44,6 +48,7 @@ TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config)
     : com_(com), esp_(esp), log_(log), config_(config) {}
 
 bool TComEsp::DoConnect(const std::string& portName, const StatusFn& status) {
+  received_.clear();
   bool delay = !config_.FastFirst;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const std::string text = delay ? "Connect slow " : "Connect fast ";
@@ -51,7 +56,25 @@ bool TComEsp::DoConnect(const std::string& portName, const StatusFn& status) {
     if (ConnectESP(portName, config_.ConnBaud, delay, text, status)) return true;
     delay = !delay;
   }
+  log_.F("No SYNC answer; %d bytes outside frames", {received_.size()});
+  const std::string_view hint = connectFailureHint(diagnoseConnectFailure(received_.text()));
+  if (!hint.empty()) log_.S(hint);
   return false;
+}
+
+std::string TComEsp::noDeviceMessage() const {
+  std::string message = "No Device Found!";
+  const std::string_view hint = connectFailureHint(diagnoseConnectFailure(received_.text()));
+  if (!hint.empty()) message.append("\n").append(hint);
+  return message;
+}
+
+void TComEsp::keepPending() {
+  for (size_t n = 0; n < kPendingLimit; ++n) {
+    const int b = com_.ComGetSer(0);
+    if (b < 0) return;
+    received_.add(uint8_t(b));
+  }
 }
 
 bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay, std::string text,
@@ -79,10 +102,19 @@ bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay,
   // ...and withdraw that request once the chip has started.
   port.SetDTR(false);
 
+  // The frame hunt keeps what it skips, the chip's boot text among it, for the diagnosis.
+  struct CaptureScope {
+    TEsp& esp;
+    SkippedBytes* before;
+    ~CaptureScope() { esp.SkipCapture = before; }
+  } capture{esp_, esp_.SkipCapture};
+  esp_.SkipCapture = &received_;
+
   int32_t result = 0;
   for (int tries = 0; tries < kSyncTries; ++tries) {
     text += "#";
     status(text);
+    keepPending();
     port.ClearBuffer(true, true);
     com_.ComWriteStr(syncFrame());
     result = esp_.getPacket(kSyncTimeoutMs, true);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "esp/SkippedBytes.h"
 #include "job/Config.h"
 
 namespace flintmoor {
@@ -24,10 +25,12 @@ class TComEsp {
   TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config);
 
   // Up to six attempts on the port `portName` at Config.ConnBaud, starting with the fast timing
-  // when FastFirst is set. True once the ROM loader answered SYNC.
+  // when FastFirst is set. True once the ROM loader answered SYNC. What the chip sends outside
+  // frames meanwhile is kept (received()); on failure the diagnosis is logged.
   bool DoConnect(const std::string& portName, const StatusFn& status);
   // One attempt: (re)open the port at `baud`, the reset pulse (slow timing when `delay`), then up
-  // to five SYNC tries; each try adds "#" to `text` and reports it.
+  // to five SYNC tries; each try adds "#" to `text` and reports it. Bytes outside frames, also
+  // those that arrived before a try's purge, are added to received().
   bool ConnectESP(const std::string& portName, uint32_t baud, bool delay, std::string text,
                   const StatusFn& status);
 
@@ -42,11 +45,21 @@ class TComEsp {
   // bytes from the most significant on, as "%0.2x:%0.2x:%0.2x:%0.2x:%0.2x:%0.2x".
   static std::string formatMac(uint32_t low, uint32_t high);
 
+  // The message of a connection that failed: "No Device Found!", followed by "\n" and a hint
+  // (connectFailureHint) when what the last DoConnect received gives one.
+  std::string noDeviceMessage() const;
+  // The last SkippedBytes::kCapacity bytes received outside frames since DoConnect began.
+  const SkippedBytes& received() const { return received_; }
+
  private:
+  // Moves what waits in the input queue into received_ (at most twice its capacity).
+  void keepPending();
+
   TComIo& com_;
   TEsp& esp_;
   Log& log_;
   const TConfig& config_;
+  SkippedBytes received_;
 };
 
 }  // namespace flintmoor

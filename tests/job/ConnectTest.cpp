@@ -2,6 +2,12 @@
 // against the virtual ESP32 on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "base/Error.h"
+#include "job/ConnectDiagnosis.h"
 #include "tests/job/JobHarness.h"
 
 namespace flintmoor::test {
@@ -125,6 +131,68 @@ TEST_F(Connect, NoChipCostsSixAlternatingAttemptsOfFiveTriesAndEndsInNoDeviceFou
   EXPECT_GE(tookMs, waitsMs);
   EXPECT_LT(tookMs, waitsMs + 30 * 10 + 200);
   expectJobEnded();
+}
+
+// What the message of a failed connection adds under "No Device Found!", from what the chip sent.
+class ConnectHint : public Connect {
+ protected:
+  static std::string message(std::string_view hint) {
+    return "No Device Found!\n" + std::string(hint);
+  }
+  bool logHas(std::string_view text) const {
+    for (const std::string& line : log.lines()) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+};
+
+TEST_F(ConnectHint, ABoardWhoseBootStrapNeverReachesTheChipIsToldToHoldBoot) {
+  const std::string_view hint = connectFailureHint(ConnectFailure::kProgramStarted);
+  chip.addFault({SimFaultKind::kNoBootStrap});
+  // Blank flash: the ROM repeats its complaint after the banner, for ever.
+  EXPECT_FALSE(connect());
+  EXPECT_EQ(comEsp.noDeviceMessage(), message(hint));
+  EXPECT_TRUE(logHas(hint));
+
+  // A program in flash: the ROM prints where it loads it, then the program is quiet.
+  const auto flash = chip.flash().bytes();
+  const uint8_t header[] = {0xE9, 0x01, 0x02, 0x2F, 0x00, 0x04, 0x08, 0x40, 0, 0, 0,
+                            0,    0,    0,    0,    0,    0,    0,    0,    0, 0, 0,
+                            0,    0,    0x18, 0x00, 0xFF, 0x3F, 4,    0,    0, 0};
+  std::copy(std::begin(header), std::end(header), flash.begin() + 0x1000);
+  EXPECT_FALSE(connect());
+  const std::string received = comEsp.received().text();
+  EXPECT_NE(received.find("boot:0x13 (SPI_FAST_FLASH_BOOT)"), std::string::npos) << received;
+  EXPECT_NE(received.find("entry 0x40080400"), std::string::npos) << received;
+  EXPECT_EQ(comEsp.noDeviceMessage(), message(hint));
+}
+
+TEST_F(ConnectHint, NoChipOnThePortIsToldThatNothingCame) {
+  chip.addFault({SimFaultKind::kSilent});
+  EXPECT_FALSE(connect());
+  EXPECT_TRUE(comEsp.received().empty());
+  EXPECT_EQ(comEsp.noDeviceMessage(),
+            message(connectFailureHint(ConnectFailure::kNothingReceived)));
+}
+
+TEST_F(ConnectHint, BootTextHeardAtTheWrongSpeedIsNotTakenForABanner) {
+  // The ROM prints at 115200 bit/s; a port at 230400 reads its boot text as noise.
+  chip.addFault({SimFaultKind::kNoBootStrap});
+  config.ConnBaud = 230400;
+  EXPECT_FALSE(connect());
+  EXPECT_FALSE(comEsp.received().empty());
+  EXPECT_EQ(comEsp.noDeviceMessage(), message(connectFailureHint(ConnectFailure::kNotTheLoader)));
+}
+
+TEST_F(ConnectHint, EachConnectionStartsWithNothingKept) {
+  chip.addFault({SimFaultKind::kNoBootStrap});
+  EXPECT_FALSE(connect());
+  ASSERT_FALSE(comEsp.received().empty());
+  EXPECT_EQ(esp.SkipCapture, nullptr) << "the capture ends with the attempt";
+  chip.unplug();  // from now on nothing can come, and the port cannot even be opened
+  EXPECT_THROW(connect(), EComPort);
+  EXPECT_TRUE(comEsp.received().empty());
 }
 
 TEST_F(Connect, AnEsp32S2IsNamedAndRefusedBeforeItsMacIsRead) {
