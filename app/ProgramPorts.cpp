@@ -39,4 +39,21 @@ PortLister ProgramPorts::lister() {
   };
 }
 
+PortInfoLister ProgramPorts::infoLister() {
+  return [this] {
+    std::vector<PortInfo> ports;
+    try {
+      ports = listOsPortInfo();
+    } catch (const Exception&) {
+      if (!board_) throw;
+    }
+    if (board_) {
+      PortInfo sim;
+      sim.name = VirtualEsp32::kPortName;
+      ports.push_back(sim);
+    }
+    return ports;
+  };
+}
+
 }  // namespace flintmoor

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "comio/PortInfo.h"
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
@@ -22,6 +23,8 @@ class ProgramPorts {
   SerialDeviceFactory factory();
   // The system's ports, then "SIM" (with --simulate).
   PortLister lister();
+  // The same ports with what the system knows of their devices; "SIM" comes without identity.
+  PortInfoLister infoLister();
 
  private:
   std::unique_ptr<VirtualEsp32> board_;

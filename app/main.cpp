@@ -2,11 +2,21 @@
 // serial link module with its USB watcher, in this order; then the event loop; the settings go to
 // disk at the end. Switches: "-d" (log window, copy into dist/), "--simulate" (the port "SIM",
 // a virtual ESP32 in real time), "--screenshot FILE" (save a picture of the window and close).
+// Two more serve pictures for the documentation only, with --screenshot: "--screenshot-ports"
+// lists two made-up USB ports instead of the system's (they do not open), and
+// "--screenshot-popup" opens the port list before the picture, which then covers the screen area
+// of every window shown (needs a real display, such as Xvfb, since the pop-up is a window of its
+// own); "--screenshot-tooltip" also shows the first item's tooltip.
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QPixmap>
+#include <QScreen>
 #include <QStringList>
 #include <QTimer>
+#include <QToolTip>
 #include <memory>
+#include <vector>
 
 #include "app/ProgramPorts.h"
 #include "app/uMain.h"
@@ -19,6 +29,45 @@
 #if defined(__linux__)
 #include <QSocketNotifier>
 #endif
+
+namespace {
+
+using flintmoor::PortInfo;
+
+// The made-up ports of --screenshot-ports.
+std::vector<PortInfo> pictureOnlyPorts() {
+  PortInfo cp2102;
+  cp2102.name = "/dev/ttyUSB0";
+  cp2102.usb = true;
+  cp2102.vid = 0x10C4;
+  cp2102.pid = 0xEA60;
+  cp2102.serial = "0001";
+  cp2102.manufacturer = "Silicon Labs";
+  cp2102.product = "CP2102N USB to UART Bridge Controller";
+  cp2102.interfaceNumber = 0;
+  PortInfo acm;
+  acm.name = "/dev/ttyACM0";
+  acm.usb = true;
+  acm.vid = 0x303A;
+  acm.pid = 0x1001;
+  acm.serial = "F4:12:FA:00:11:22";
+  acm.manufacturer = "Espressif";
+  acm.product = "USB JTAG/serial debug unit";
+  acm.interfaceNumber = 0;
+  return {cp2102, acm};
+}
+
+// Saves the screen area that the visible windows (the main window, the pop-up, a tooltip) cover.
+void saveScreenArea(QWidget& main, const QString& file) {
+  QRect area = main.frameGeometry();
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (w->isVisible()) area = area.united(w->frameGeometry());
+  }
+  QScreen* screen = main.screen();
+  screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(file);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace flintmoor;
@@ -36,7 +85,18 @@ int main(int argc, char** argv) {
   VirtualClock clock;
   clock.setRealTime(true);
   ProgramPorts ports(clock, simulate);
-  TComIo com(clock, ports.factory(), ports.lister());
+  PortLister portLister = ports.lister();
+  PortInfoLister portInfoLister = ports.infoLister();
+  if (args.contains("--screenshot-ports")) {
+    portInfoLister = pictureOnlyPorts;
+    portLister = [] {
+      std::vector<std::string> names;
+      for (const PortInfo& port : pictureOnlyPorts()) names.push_back(port.name);
+      return names;
+    };
+  }
+  TComIo com(clock, ports.factory(), portLister);
+  mainWindow.setPortInfoLister(portInfoLister);
 
   // USB hot-plug tracing.
   TComponentUSB usb;
@@ -63,10 +123,31 @@ int main(int argc, char** argv) {
   const qsizetype shot = args.indexOf("--screenshot");
   if (shot >= 0 && shot + 1 < args.size()) {
     const QString file = args[shot + 1];
+    const bool tooltip = args.contains("--screenshot-tooltip");
+    const bool popup = tooltip || args.contains("--screenshot-popup");
     // After the start-up check (100 ms) has coloured the fields.
-    QTimer::singleShot(500, &mainWindow, [&mainWindow, file] {
-      mainWindow.grab().save(file);
-      mainWindow.close();
+    QTimer::singleShot(500, &mainWindow, [&mainWindow, file, popup, tooltip] {
+      if (!popup) {
+        mainWindow.grab().save(file);
+        mainWindow.close();
+        return;
+      }
+      auto* list = mainWindow.findChild<QComboBox*>("cbPort");
+      list->showPopup();
+      // Once the pop-up stands: the first item's tooltip, then the picture.
+      QTimer::singleShot(300, &mainWindow, [&mainWindow, file, list, tooltip] {
+        QAbstractItemView* view = list->view();
+        const QRect first = view->visualRect(view->model()->index(0, 0));
+        if (tooltip) {
+          QToolTip::showText(view->viewport()->mapToGlobal(first.center() + QPoint(0, 4)),
+                             list->itemData(0, Qt::ToolTipRole).toString(), view);
+        }
+        QTimer::singleShot(700, &mainWindow, [&mainWindow, file, list] {
+          saveScreenArea(mainWindow, file);
+          list->hidePopup();
+          mainWindow.close();
+        });
+      });
     });
   }
 

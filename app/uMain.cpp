@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/MainWidgets.h"
+#include "base/Error.h"
 #include "comio/uComIo.h"
 #include "diag/uDebug.h"
 #include "diag/uMessageBox.h"
@@ -259,29 +260,44 @@ void TMain::CheckFiles() {
 }
 
 void TMain::cbPortDropDown() {
-  fillPortList(ui->cbPort->currentText());
+  fillPortList(QString::fromStdString(portName()));
 }
 
+// Each item shows the port's short name ("ttyUSB0"); its data is the full name the port opens
+// with and the settings keep, its tooltip the full name with the device's description and ids.
 void TMain::fillPortList(const QString& keep) {
   std::vector<std::string> items;
   for (int i = 0; i < ui->cbPort->count(); ++i)
-    items.push_back(ui->cbPort->itemText(i).toStdString());
+    items.push_back(ui->cbPort->itemData(i).toString().toStdString());
   com_->ListComPorts(items);
   flintmoor::SortPorts(items);
+  std::vector<PortInfo> known;
+  if (portInfoLister_) {
+    try {
+      known = portInfoLister_();
+    } catch (const Exception& e) {
+      if (debug_ != nullptr) debug_->S(e.what());
+    }
+  }
   QSignalBlocker quiet(ui->cbPort);
   ui->cbPort->clear();
   int match = -1;
-  for (size_t i = 0; i < items.size(); ++i) {
-    const QString name = QString::fromStdString(items[i]);
-    ui->cbPort->addItem(name);
-    if (match < 0 && name.compare(keep, Qt::CaseInsensitive) == 0) match = static_cast<int>(i);
-  }
-  // The list is 80 wide; its pop-up widens to show long names (device paths) whole.
   int popupWidth = 0;
-  for (const std::string& item : items) {
-    popupWidth = std::max(
-        popupWidth, ui->cbPort->fontMetrics().horizontalAdvance(QString::fromStdString(item)));
+  for (size_t i = 0; i < items.size(); ++i) {
+    PortInfo port;
+    port.name = items[i];
+    for (const PortInfo& info : known) {
+      if (info.name == items[i]) port = info;
+    }
+    const QString name = QString::fromStdString(items[i]);
+    const QString shown = QString::fromStdString(shortPortName(items[i]));
+    ui->cbPort->addItem(shown, name);
+    ui->cbPort->setItemData(static_cast<int>(i), QString::fromStdString(portDetails(port)),
+                            Qt::ToolTipRole);
+    if (match < 0 && name.compare(keep, Qt::CaseInsensitive) == 0) match = static_cast<int>(i);
+    popupWidth = std::max(popupWidth, ui->cbPort->fontMetrics().horizontalAdvance(shown));
   }
+  // The list is 80 wide; its pop-up widens to show longer names whole.
   ui->cbPort->view()->setMinimumWidth(popupWidth + 24);
   // The remembered port, or the first one when it is gone; an empty list selects nothing.
   const int select = match >= 0 ? match : (items.empty() ? -1 : 0);
@@ -328,8 +344,7 @@ void TMain::FormClose() {
     }
   }
   savePlacement();
-  writeConfig(*ini_, Config,
-              ui->cbPort->currentIndex() >= 0 ? ui->cbPort->currentText().toStdString() : "");
+  writeConfig(*ini_, Config, portName());
   writeFiles(*ini_, fileNames(), debug_);
 }
 
@@ -382,7 +397,8 @@ void TMain::savePlacement() {
 }
 
 std::string TMain::portName() {
-  return ui->cbPort->currentText().toStdString();
+  if (ui->cbPort->currentIndex() < 0) return std::string();
+  return ui->cbPort->currentData().toString().toStdString();
 }
 
 std::string TMain::statusText() {

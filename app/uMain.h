@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "comio/PortInfo.h"
 #include "job/Config.h"
 #include "job/JobView.h"
 #include "job/Settings.h"
@@ -47,6 +48,9 @@ class TMain : public QWidget, public JobView {
   void attach(TDebug& debug, TMsgBox& msgBox, TComIo& com);
   // Unhooks the window from the serial link, which start-up destroys before the window.
   void detach();
+  // What is known of each port (the device behind it), for the port list's tooltips; set before
+  // the window is shown. Without it, or when it raises, the items carry their names alone.
+  void setPortInfoLister(PortInfoLister lister) { portInfoLister_ = std::move(lister); }
   // Replaces the message dialog (tests answer the dialogs themselves).
   void setDialogHandler(DialogHandler handler) { dialogHandler_ = std::move(handler); }
 
@@ -62,7 +66,7 @@ class TMain : public QWidget, public JobView {
   std::string ProgTitle;
   TConfig Config;  // as the settings file holds it, and as it is written back
 
-  // JobView.
+  // JobView. The port's full name ("/dev/ttyUSB0"), though the list shows "ttyUSB0".
   std::string portName() override;
   std::string statusText() override;
   void setStatusText(const std::string& text) override;
@@ -116,6 +120,7 @@ class TMain : public QWidget, public JobView {
   TComIo* com_ = nullptr;
   std::unique_ptr<Flasher> flasher_;
   DialogHandler dialogHandler_;
+  PortInfoLister portInfoLister_;
 
   bool shown_ = false;
   bool placementRestored_ = false;

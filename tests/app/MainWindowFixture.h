@@ -1,6 +1,6 @@
-// A main window wired as start-up wires it, on a virtual clock, with the port list the test
-// chooses and the virtual ESP32 as port "SIM", its settings file in a scratch directory, and the
-// dialogs answered by the test.
+// A main window wired as start-up wires it, on a virtual clock, with the port list (and what is
+// known of each port) the test chooses and the virtual ESP32 behind every port name, its settings
+// file in a scratch directory, and the dialogs answered by the test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "SimBoard.h"
-#include "tests/support/TempDir.h"
 #include "app/MainWidgets.h"
 #include "app/uMain.h"
 #include "base/Clock.h"
+#include "comio/PortInfo.h"
 #include "comio/uComIo.h"
 #include "diag/uDebug.h"
 #include "diag/uMessageBox.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor::testing {
 
@@ -45,6 +46,7 @@ class MainWindowTest : public ::testing::Test {
     writeBytes(exePath(), "program");
     main = std::make_unique<TMain>(exePath(), args);
     main->attach(debug, box, com);
+    main->setPortInfoLister([this] { return portInfo; });
     main->setDialogHandler([this](const std::string& text, TMsgDlgType type,
                                   const std::string& caption, TMsgBut buttons, bool beep) {
       dialogs.push_back({text, type, caption, buttons, beep});
@@ -76,7 +78,13 @@ class MainWindowTest : public ::testing::Test {
   VirtualClock clock;
   SimBoard board{clock};  // the only port that opens is "SIM"
   std::vector<std::string> ports = {"COM3"};
-  TComIo com{clock, [this](const std::string&) { return board.device(); },
+  std::vector<PortInfo> portInfo;   // for the tooltips; may name fewer ports than `ports`
+  std::vector<std::string> opened;  // the names the serial link opened
+  TComIo com{clock,
+             [this](const std::string& name) {
+               opened.push_back(name);
+               return board.device();
+             },
              [this] { return ports; }};
   TDebug debug;
   TMsgBox box;
