@@ -14,9 +14,11 @@ class Exception : public std::runtime_error {
 
 class EComPort : public Exception {
  public:
-  // "text (Error: code)", or the text alone when code is 0.
-  EComPort(const std::string& text, int code)
-      : Exception(code == 0 ? text : text + " (Error: " + std::to_string(code) + ")"),
+  // "text (Error: code)", or the text alone when code is 0; a non-empty hint follows on a line of
+  // its own. code() stays the OS code.
+  EComPort(const std::string& text, int code, const std::string& hint = {})
+      : Exception((code == 0 ? text : text + " (Error: " + std::to_string(code) + ")") +
+                  (hint.empty() ? std::string() : "\n" + hint)),
         code_(code) {}
   int code() const { return code_; }
 

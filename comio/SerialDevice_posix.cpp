@@ -19,6 +19,7 @@
 #include <string>
 
 #include "base/Error.h"
+#include "comio/OpenHint.h"
 #include "comio/Platform.h"
 #include "comio/SerialDevice.h"
 
@@ -50,6 +51,11 @@ bool noModemLines(int err) {
   return err == ENOTTY || err == EINVAL;
 }
 
+// The open's error, with a line of advice when the system shows what stands in the way.
+[[noreturn]] void throwOpenError(const std::string& name, int err) {
+  throw EComPort("Unable to open com port", err, openFailureHint(err, name));
+}
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   ~PosixSerialDevice() override { close(); }
@@ -57,19 +63,19 @@ class PosixSerialDevice final : public SerialDevice {
   void open(const std::string& name, uint32_t baud) override {
     close();
     int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw EComPort("Unable to open com port", errno);
+    if (fd < 0) throwOpenError(name, errno);
     // TIOCEXCL makes every later open() of the tty fail with EBUSY, but lets root in; the lock,
     // which belongs to this open file description, keeps root out too. Its refusal means the same
     // and is raised as the same code.
     if (::ioctl(fd, TIOCEXCL) != 0) {
       int err = errno;
       ::close(fd);
-      throw EComPort("Unable to open com port", err);
+      throwOpenError(name, err);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       int err = errno == EWOULDBLOCK ? oserr::kErrBusy : errno;
       ::close(fd);
-      throw EComPort("Unable to open com port", err);
+      throwOpenError(name, err);
     }
     fd_ = fd;
     try {

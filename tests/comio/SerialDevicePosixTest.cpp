@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,14 @@ int codeOf(F&& f) {
 // A port error's message: the text and the OS code.
 std::string failed(const std::string& what, int code) {
   return what + " (Error: " + std::to_string(code) + ")";
+}
+
+// This program's name as the process table shows it.
+std::string processName() {
+  std::ifstream in("/proc/self/comm");
+  std::string name;
+  std::getline(in, name);
+  return name;
 }
 
 class PtyTest : public ::testing::Test {
@@ -136,10 +145,13 @@ TEST_F(PtyTest, ASecondOpenFailsUntilTheFirstIsClosed) {
   auto first = makeOsSerialDevice();
   auto second = makeOsSerialDevice();
   first->open(path_, 115200);
-  // Refused by the exclusive mode, or (for root) by the lock: the same code either way.
+  // Refused by the exclusive mode, or (for root) by the lock: the same code either way. The
+  // second line names the holder: this very process.
   EXPECT_EQ(codeOf([&] { second->open(path_, 115200); }), EBUSY);
+  const std::string holder =
+      path_ + " is in use by " + processName() + " (process " + std::to_string(::getpid()) + ")";
   EXPECT_EQ(errorOf([&] { second->open(path_, 115200); }),
-            failed("Unable to open com port", oserr::kErrBusy));
+            failed("Unable to open com port", oserr::kErrBusy) + "\n" + holder);
   first->close();
   EXPECT_EQ(errorOf([&] { second->open(path_, 115200); }), "no error");
 }
