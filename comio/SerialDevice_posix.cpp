@@ -79,6 +79,9 @@ class PosixSerialDevice final : public SerialDevice {
     }
     fd_ = fd;
     try {
+      // The tty's settings as they were, for close() to put back: other programs that use the
+      // port after this one (a terminal, a monitor) find it as they left it.
+      savedValid_ = ::ioctl(fd_, TCGETS2, &saved_) == 0;
       // The driver queue sizes of 1024 bytes have no POSIX counterpart: the tty layer sizes its
       // buffers itself, and they are larger than that.
       applyLineSettings(baud);
@@ -99,6 +102,8 @@ class PosixSerialDevice final : public SerialDevice {
     // Aborts what waits in both directions, and lifts the exclusive mode that would otherwise
     // outlive this descriptor while anyone else keeps the tty open.
     ::ioctl(fd_, TCFLSH, TCIOFLUSH);
+    if (savedValid_) ::ioctl(fd_, TCSETS2, &saved_);
+    savedValid_ = false;
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
@@ -194,6 +199,8 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int fd_ = -1;
+  termios2 saved_{};
+  bool savedValid_ = false;
 };
 
 }  // namespace

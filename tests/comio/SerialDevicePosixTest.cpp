@@ -14,6 +14,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -61,6 +62,13 @@ std::string processName() {
   std::string name;
   std::getline(in, name);
   return name;
+}
+
+// The settings another program finds on the tty.
+bool sameSettings(const termios2& a, const termios2& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && a.c_ispeed == b.c_ispeed && a.c_ospeed == b.c_ospeed &&
+         std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc));
 }
 
 class PtyTest : public ::testing::Test {
@@ -180,6 +188,27 @@ TEST_F(PtyTest, LineIsRaw8N1WithoutFlowControlAtAnyIntegerSpeed) {
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
   }
+}
+
+TEST_F(PtyTest, CloseGivesTheTtyBackWithTheSettingsItHadBeforeOpen) {
+  termios2 before{};
+  ASSERT_EQ(::ioctl(slave_, TCGETS2, &before), 0);
+  auto dev = makeOsSerialDevice();
+  dev->open(path_, 115200);
+  dev->setBaudRate(921600);
+  termios2 during{};
+  ASSERT_EQ(::ioctl(slave_, TCGETS2, &during), 0);
+  ASSERT_FALSE(sameSettings(before, during)) << "the open changed nothing to restore";
+  dev->close();
+  termios2 after{};
+  ASSERT_EQ(::ioctl(slave_, TCGETS2, &after), 0);
+  EXPECT_TRUE(sameSettings(before, after));
+
+  // Again through the destructor, the way a port object goes away.
+  dev->open(path_, 460800);
+  dev.reset();
+  ASSERT_EQ(::ioctl(slave_, TCGETS2, &after), 0);
+  EXPECT_TRUE(sameSettings(before, after));
 }
 
 TEST_F(PtyTest, SpeedZeroIsRefusedAtOpenAndOnTheOpenPort) {
