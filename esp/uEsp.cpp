@@ -41,6 +41,7 @@ constexpr int kAfterSpeedChangeMs = 50;
 
 // The ROM loader's flash blocks, and the time-outs of its flash commands (see uEsp.h).
 constexpr uint32_t kRomBlock = 4096;
+constexpr uint64_t kFlashBytes = 0x400000;  // the 4 MiB flash the job writes
 constexpr int64_t kEraseBaseMs = 5000;
 constexpr int64_t kEraseMsPer64KiB = 2000;
 constexpr int64_t kDeflBlockBaseMs = 2000;
@@ -332,7 +333,11 @@ void TEsp::logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize) {
 void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize) {
   if (BlockSize == 0) throw Exception("Error Flash Start");
   const auto blocks = uint32_t((uint64_t(ImageSize) + BlockSize - 1) / BlockSize);
-  const uint32_t eraseSize = BlockSize * blocks;
+  // Whole blocks, but never past the end of the 4 MiB flash (an image near its end would make
+  // the stub refuse a region it cannot erase).
+  const uint64_t room = Offset < kFlashBytes ? kFlashBytes - Offset : 0;
+  const auto eraseSize = uint32_t(std::min<uint64_t>(uint64_t(BlockSize) * blocks,
+                                                     std::max<uint64_t>(room, ImageSize)));
   logFlashBegin(Offset, blocks, eraseSize);
   addOut(0, 0, 0);
   addOut(3, eraseSize, 0);
@@ -381,7 +386,7 @@ void TEsp::romSpiAttach() {
 void TEsp::spiSetParams() {
   addOut(0, 0, 0);
   addOut(3, 0, 0);         // flash id
-  addOut(3, 0x400000, 0);  // total size
+  addOut(3, uint32_t(kFlashBytes), 0);  // total size
   addOut(3, 0x10000, 0);   // block
   addOut(3, 0x1000, 0);    // sector
   addOut(3, 0x100, 0);     // page
@@ -458,6 +463,22 @@ void TEsp::flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]) {
     throw Exception("Error SPI_FLASH_MD5");
   }
   std::memcpy(digest, sum, 16);
+}
+
+void TEsp::readFlashSlow(uint32_t addr, uint32_t size, uint8_t* out) {
+  if (size == 0 || size > kReadSlowChunk) throw Exception("Error Read Flash");
+  addOut(0, 0, 0);
+  addOut(3, addr, 0);
+  addOut(3, size, 0);
+  sendPacket(OutBuf, uint16_t(OutPos), kReadFlashSlow);
+  const int32_t result = readAnswer(100);
+  // The bytes of flash (the ROM may pad them to 64), then status, error and two reserved bytes.
+  const uint32_t length = Response.Size;
+  if (length < size + 4 || length > kReadSlowChunk + 4 || result < int32_t(8 + length) ||
+      Response.Data[length - 4] != 0) {
+    throw Exception("Error Read Flash");
+  }
+  std::memcpy(out, Response.Data, size);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -24,6 +24,7 @@ constexpr uint8_t kWriteReg = 0x09;
 constexpr uint8_t kReadReg = 0x0A;
 constexpr uint8_t kSpiSetParams = 0x0B;
 constexpr uint8_t kSpiAttach = 0x0D;
+constexpr uint8_t kReadFlashSlow = 0x0E;
 constexpr uint8_t kChangeBaudrate = 0x0F;
 constexpr uint8_t kFlashDeflBegin = 0x10;
 constexpr uint8_t kFlashDeflData = 0x11;
@@ -157,6 +158,11 @@ class TEsp {
   // reply (32 hex digits, then status) or the stub's (16 raw bytes, then status); digest is
   // written only on success. "Error SPI_FLASH_MD5".
   void flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]);
+  // READ_FLASH_SLOW of `size` bytes (1 to kReadSlowChunk) at addr, 100 ms: the ROM answers those
+  // bytes of flash (perhaps padded to 64), then its four status bytes. Writes `size` bytes to
+  // out on success; "Error Read Flash" without a well-formed answer with status 0.
+  static constexpr uint32_t kReadSlowChunk = 64;
+  void readFlashSlow(uint32_t addr, uint32_t size, uint8_t* out);
 
   // --- Flasher stub upload: MEM_BEGIN/MEM_DATA per segment, MEM_END, then the "OHAI" greeting.
   // The image is read (and checked) before anything is sent. The ESP32 variant uses 6144-byte

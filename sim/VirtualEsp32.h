@@ -36,6 +36,7 @@ struct SimTimings {
   int64_t romMd5UsPerKiB = 1'000;        // the ROM's MD5 of flash contents
   int64_t stubMd5UsPerKiB = 250;         // the stub's
   int64_t baudSwitchUs = 1'000;          // the ROM's UART switch after CHANGE_BAUDRATE
+  int64_t romReadSlowUs = 150;           // the ROM's READ_FLASH_SLOW of up to 64 bytes
 };
 
 struct VirtualEsp32Options {

@@ -21,6 +21,7 @@ constexpr uint8_t kWriteReg = 0x09;
 constexpr uint8_t kReadReg = 0x0A;
 constexpr uint8_t kSpiSetParams = 0x0B;
 constexpr uint8_t kSpiAttach = 0x0D;
+constexpr uint8_t kReadFlashSlow = 0x0E;
 constexpr uint8_t kChangeBaudrate = 0x0F;
 constexpr uint8_t kFlashDeflBegin = 0x10;
 constexpr uint8_t kFlashDeflData = 0x11;
@@ -158,6 +159,7 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
     case kFlashDeflData:
     case kFlashDeflEnd:
     case kSpiFlashMd5:
+    case kReadFlashSlow:
       break;
     default:
       // Answered under the previous command's opcode, which the ROM never overwrote.
@@ -297,6 +299,18 @@ VirtualEsp32::Reply VirtualEsp32::romHandle(const Packet& p, uint32_t frameBaud,
       }
       r.data.insert(r.data.begin(), text.begin(), text.end());
       r.workUs = perKiB(size, tm.romMd5UsPerKiB);
+      return r;
+    }
+    case kReadFlashSlow: {
+      // At most 64 bytes of flash, whatever larger length is asked, then the status bytes.
+      if (d.size() != 8) return fail(kRomInvalidMessage);
+      const uint32_t addr = le32(d, 0);
+      const uint32_t size = std::min<uint32_t>(le32(d, 4), 64);
+      if (size == 0 || !SimFlash::contains(addr, size)) return fail(kRomFailedToAct);
+      Reply r = ok();
+      const std::span<const uint8_t> bytes = flash_.bytes().subspan(addr, size);
+      r.data.insert(r.data.begin(), bytes.begin(), bytes.end());
+      r.workUs = tm.romReadSlowUs;
       return r;
     }
     default:

@@ -228,6 +228,22 @@ TEST_F(RomLoader, WritesFlashAndReportsItsMd5AsHexText) {
   EXPECT_EQ(Bytes(md5.data.begin() + 32, md5.data.end()), romStatus(0, 0x06));
 }
 
+TEST_F(RomLoader, ReadFlashSlowAnswersAtMost64BytesThenItsStatus) {
+  connect();
+  for (uint32_t i = 0; i < 200; ++i) board.flash().bytes()[0x3000 + i] = uint8_t(i);
+  Answer big = command(0x0E, words({0x3000, 1024}));
+  ASSERT_EQ(big.size, 68);
+  EXPECT_EQ(Bytes(big.data.begin(), big.data.begin() + 64),
+            Bytes(board.flash().bytes().begin() + 0x3000, board.flash().bytes().begin() + 0x3040));
+  EXPECT_EQ(big.data[64], 0);
+  Answer small = command(0x0E, words({0x3010, 3}));
+  ASSERT_EQ(small.size, 7);
+  EXPECT_EQ(Bytes(small.data.begin(), small.data.begin() + 3), (Bytes{0x10, 0x11, 0x12}));
+  // Past the end of the flash, or nothing asked: the ROM fails to act.
+  EXPECT_EQ(command(0x0E, words({0x3FFFF0, 64})).data, romStatus(1, 0x06));
+  EXPECT_EQ(command(0x0E, words({0x3000, 0})).data, romStatus(1, 0x06));
+}
+
 TEST_F(RomLoader, AfterAFlashDataErrorTheAddressStaysBehind) {
   connect();
   command(0x02, words({8192, 2, 4096, 0x30000}));
