@@ -31,13 +31,15 @@ namespace {
 constexpr uint32_t kBlockSize = 0x4000;
 constexpr uint32_t kRomBlockSize = 0x1000;  // the largest block the ROM loader takes
 constexpr uint32_t kRegionSize = 0x10000;   // compared, compressed and written as one
-constexpr uint32_t kFlashSize = 4u << 20;
 // The fast speeds tried, in order, after the line failed at a faster one.
 constexpr uint32_t kFallbackBauds[] = {460800, 115200};
 constexpr int kPauseAfterBlockMs = 50;
 constexpr int kPauseAfterImageMs = 200;
 constexpr int kPauseAfterDrainMs = 100;
-constexpr const char* kSimPortName = "SIM";
+// The virtual chip's ports: "SIM", and "SIM:N" when there are several.
+bool isVirtualPort(const std::string& name) {
+  return name == "SIM" || name.rfind("SIM:", 0) == 0;
+}
 
 // File names are UTF-8 throughout; building the path from char8_t keeps them intact on every
 // platform (no 8-bit code page in between). On Windows, where paths are UTF-16, bytes that are not
@@ -63,6 +65,12 @@ bool sizeFits(int index, uintmax_t size) {
   }
 }
 
+std::string hex(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", value);
+  return text;
+}
+
 std::string openError(const std::string& name, const std::string& reason) {
   return "Cannot open file \"" + name + "\". " + reason;
 }
@@ -75,9 +83,8 @@ std::vector<uint8_t> loadFile(const std::string& name, uint32_t address) {
   const uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) throw Exception(openError(name, ec.message()));
   if (size > kFlashSize - std::min(address, kFlashSize)) {
-    char where[16];
-    std::snprintf(where, sizeof where, "0x%X", address);
-    throw Exception("Image too large: \"" + name + "\" does not fit the 4 MB flash at " + where);
+    throw Exception("Image too large: \"" + name + "\" does not fit the 4 MB flash at " +
+                    hex(address));
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
@@ -106,6 +113,20 @@ std::string hexDigest(std::span<const uint8_t> digest) {
 size_t lastSeparator(std::string_view text, std::string_view separators) {
   return text.find_last_of(separators);
 }
+
+// Failures that end a job with an outcome of their own.
+class NoDeviceError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class VerifyError : public Exception {
+ public:
+  VerifyError() : Exception("Error Verify") {}
+};
+class Interrupted : public Exception {
+ public:
+  Interrupted() : Exception("Interrupted") {}
+};
 
 }  // namespace
 
@@ -150,21 +171,78 @@ std::string displayFileName(const std::string& name) {
   return sep == std::string::npos ? name : name.substr(sep + 1);
 }
 
+JobPlan updatePlan(const std::array<std::string, 3>& files) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kWrite;
+  for (size_t index = 0; index < files.size(); ++index) {
+    plan.images.push_back({files[index], kImageAddress[index], index == 0});
+  }
+  return plan;
+}
+
+void saveFileAtomically(const std::string& path, const std::vector<uint8_t>& data) {
+  const std::filesystem::path target = pathOf(path);
+  std::filesystem::path part = target;
+  part += ".part";
+  std::error_code ec;
+  {
+    errno = 0;
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (out) {
+      out.write(reinterpret_cast<const char*>(data.data()),
+                static_cast<std::streamsize>(data.size()));
+      out.close();
+    }
+    if (!out) {
+      const int err = errno;
+      std::filesystem::remove(part, ec);
+      throw Exception("Cannot write file \"" + path + "\". " +
+                      (err != 0 ? std::strerror(err) : "Write failed"));
+    }
+  }
+  std::filesystem::rename(part, target, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
+    throw Exception("Cannot write file \"" + path + "\". " + ec.message());
+  }
+}
+
 FlashJob::FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view,
                    const TConfig& config)
     : com_(com), esp_(esp), comEsp_(comEsp), log_(log), view_(view), config_(config) {}
 
 bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
+  if (tag == 1) {
+    JobPlan plan;
+    plan.kind = JobPlan::Kind::kErase;
+    return run(plan);
+  }
+  return run(updatePlan(files));
+}
+
+bool FlashJob::run(const JobPlan& plan) {
   running_ = true;
   eraseAnswer_.reset();
+  outcome_ = JobOutcome::kOk;
   uint32_t fast = config_.FastBaud;
   bool ok = false;
   for (;;) {
     std::string message;
     bool lineFault = false;
+    JobOutcome outcome = JobOutcome::kFailed;
     try {
-      runJob(tag, files, fast);
+      runJob(plan, fast);
       ok = true;
+    } catch (const Interrupted& e) {
+      message = e.what();
+      outcome = JobOutcome::kInterrupted;
+    } catch (const NoDeviceError& e) {
+      message = e.what();
+      outcome = JobOutcome::kNoDevice;
+    } catch (const VerifyError& e) {
+      message = e.what();
+      outcome = JobOutcome::kVerifyFailed;
     } catch (const EComPort& e) {
       message = e.what();
     } catch (const std::exception& e) {
@@ -186,7 +264,8 @@ bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
     }
     const uint32_t slower = lineFault ? slowerBaud(fast) : 0;
     if (slower == 0) {
-      view_.setStatusText("Error");
+      outcome_ = outcome;
+      view_.setStatusText(outcome == JobOutcome::kInterrupted ? "Interrupted" : "Error");
       view_.execute(message, mtError, "Error", msgBut(mbClose), true);
       break;
     }
@@ -204,6 +283,20 @@ bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
   return ok;
 }
 
+void FlashJob::checkStop() {
+  if (StopRequested && StopRequested()) throw Interrupted();
+}
+
+void FlashJob::pump() {
+  view_.processEvents();
+  checkStop();
+}
+
+void FlashJob::event(JobEvent::Kind kind, const std::string& file, uint32_t address,
+                     uint32_t size, uint32_t done, const std::string& text) {
+  view_.jobEvent(JobEvent{kind, text, file, address, size, done});
+}
+
 uint32_t FlashJob::slowerBaud(uint32_t baud) {
   for (uint32_t b : kFallbackBauds) {
     if (b < baud) return b;
@@ -217,39 +310,46 @@ void FlashJob::endSteps() {
   view_.setEraseEnabled(true);
 }
 
-void FlashJob::runJob(int tag, const std::array<std::string, 3>& files, uint32_t fastBaud) {
+void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
+  using Kind = JobPlan::Kind;
   speedRaised_ = false;
-  com_.Tag = tag;
+  com_.Tag = plan.kind == Kind::kRead ? 3 : plan.kind == Kind::kWrite ? 2 : 1;
   view_.setUpdateEnabled(false);
   view_.setEraseEnabled(false);
   view_.setMacText("---");
-  view_.processEvents();
+  pump();
 
   const auto status = [this](const std::string& text) {
     view_.setStatusText(text);
-    view_.processEvents();
+    pump();
   };
-  if (!comEsp_.DoConnect(view_.portName(), status)) throw Exception("No Device Found!");
+  if (!comEsp_.DoConnect(view_.portName(), status)) throw NoDeviceError(comEsp_.noDeviceMessage());
+  event(JobEvent::Kind::kConnected);
   view_.setStatusText("Connected");
-  view_.processEvents();
+  pump();
   com_.ComFlush();
   com_.clock().sleepMs(kPauseAfterDrainMs);
 
   UsedCpu = cNONE;
   std::string chipName;
   UsedCpu = comEsp_.identifyChip(chipName);
+  if (!chipName.empty()) event(JobEvent::Kind::kChip, {}, 0, 0, 0, chipName);
   if (UsedCpu != cESP32) throw Exception("Controller Error: " + chipName);
 
-  view_.setMacText(comEsp_.readMac(UsedCpu));
-  view_.processEvents();
+  const std::string mac = comEsp_.readMac(UsedCpu);
+  view_.setMacText(mac);
+  event(JobEvent::Kind::kMac, {}, 0, 0, 0, mac);
+  pump();
 
   const uint32_t connBaud = com_.cPort.customBaudRate();
   if (fastBaud != connBaud) esp_.changeBaud(fastBaud, connBaud);
   speedRaised_ = com_.cPort.customBaudRate() != connBaud;
 
   // A placeholder stub would not run on a real chip; the ROM loader writes flash by itself, in
-  // smaller blocks. The virtual chip takes the placeholder as its stub.
-  viaRom_ = RomOnly || (stubIsPlaceholder() && com_.cPort.port() != kSimPortName);
+  // smaller blocks. The virtual chip takes the placeholder as its stub. Erasing a region and
+  // reading need no stub: the ROM loader erases on FLASH_BEGIN and reads 64 bytes at a time.
+  viaRom_ = RomOnly || plan.kind == Kind::kEraseRegion || plan.kind == Kind::kRead ||
+            (stubIsPlaceholder() && !isVirtualPort(com_.cPort.port()));
   log_.S(viaRom_ ? "Writing through the ROM loader" : "Writing through the flasher stub");
   if (viaRom_) {
     esp_.romSpiAttach();
@@ -258,12 +358,19 @@ void FlashJob::runJob(int tag, const std::array<std::string, 3>& files, uint32_t
     esp_.ESP32_InstallStub();
   }
 
-  if (tag == 1) {
-    eraseJob();
-  } else if (tag == 2) {
-    for (int index = 0; index < 3; ++index) {
-      FlashImage(files[index], kImageAddress[index], index);
-    }
+  switch (plan.kind) {
+    case Kind::kErase:
+      eraseJob();
+      break;
+    case Kind::kWrite:
+      for (const FlashImageSpec& image : plan.images) FlashImage(image);
+      break;
+    case Kind::kEraseRegion:
+      eraseRegionJob(plan.address, plan.size);
+      break;
+    case Kind::kRead:
+      readJob(plan);
+      break;
   }
 
   view_.setStatusText("OK");
@@ -280,27 +387,81 @@ void FlashJob::eraseJob() {
   }
   if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
-  view_.processEvents();
+  event(JobEvent::Kind::kEraseBegin, {}, 0, kFlashSize);
+  pump();
   if (viaRom_) {
     // The ROM loader knows no chip erase: announcing a write of the whole flash erases it.
     esp_.romFlashStart(0, kFlashSize);
   } else {
     esp_.eraseChip();
   }
+  event(JobEvent::Kind::kEraseDone, {}, 0, kFlashSize);
   view_.setStatusText("OK");
   view_.processEvents();
 }
 
-bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) {
-  view_.setStatusText(displayFileName(name));
+void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
+  if (!eraseAnswer_) {
+    eraseAnswer_ = view_.execute("Erase " + std::to_string(size) + " bytes at " + hex(address) +
+                                     "?",
+                                 mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo),
+                                 config_.DoBeep);
+  }
+  if (*eraseAnswer_ != mrYes) return;
+  view_.setStatusText("Erasing, please wait...");
+  event(JobEvent::Kind::kEraseBegin, {}, address, size);
+  pump();
+  // The ROM erases the sectors an announced write covers before it answers.
+  esp_.romFlashStart(address, size);
+  event(JobEvent::Kind::kEraseDone, {}, address, size);
+  view_.setStatusText("OK");
   view_.processEvents();
+}
+
+void FlashJob::readJob(const JobPlan& plan) {
+  constexpr uint32_t kProgressStep = 1024;
+  const std::string shown = displayFileName(plan.outFile);
+  view_.setStatusText("Reading " + shown);
+  view_.setProgressMax(static_cast<int>(plan.size));
+  view_.setProgressVisible(true);
+  event(JobEvent::Kind::kReadBegin, plan.outFile, plan.address, plan.size);
+  pump();
+  std::vector<uint8_t> data(plan.size);
+  for (uint32_t offset = 0; offset < plan.size;) {
+    const uint32_t length = std::min(TEsp::kReadSlowChunk, plan.size - offset);
+    esp_.readFlashSlow(plan.address + offset, length, data.data() + offset);
+    offset += length;
+    if (offset % kProgressStep == 0 || offset == plan.size) {
+      view_.setProgressPos(static_cast<int>(offset));
+      event(JobEvent::Kind::kReadProgress, plan.outFile, plan.address, plan.size, offset);
+      pump();
+    } else {
+      checkStop();
+    }
+  }
+  verify(data, plan.address, plan.outFile);
+  saveFileAtomically(plan.outFile, data);
+  log_.S("Read " + std::to_string(plan.size) + " bytes at " + hex(plan.address) + " into " +
+         plan.outFile);
+  event(JobEvent::Kind::kReadDone, plan.outFile, plan.address, plan.size, plan.size);
+  view_.setProgressPos(0);
+  view_.setProgressVisible(false);
+  view_.processEvents();
+}
+
+bool FlashJob::FlashImage(const FlashImageSpec& spec) {
+  const std::string& name = spec.file;
+  const uint32_t address = spec.address;
+  view_.setStatusText(displayFileName(name));
+  pump();
 
   std::vector<uint8_t> image = loadFile(name, address);
   const uint32_t size = static_cast<uint32_t>(image.size());
+  event(JobEvent::Kind::kImageBegin, name, address, size);
 
   // The bootloader is written for DIO mode and a 4 MB flash at 40 MHz whatever its header says;
   // only this copy changes, never the file.
-  if (index == 0 && size >= 4 && image[0] == 0xE9) {
+  if (spec.patchHeader && size >= 4 && image[0] == 0xE9) {
     image[2] = 0x02;
     image[3] = 0x20;
     log_.BUFF(image.data(), static_cast<int>(std::min<uint32_t>(size, 6)));
@@ -311,20 +472,21 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   view_.processEvents();
 
   if (viaRom_) {
-    if (writeThroughRom(image, address, displayFileName(name)) > 0) verify(image, address);
+    if (writeThroughRom(image, address, name) > 0) verify(image, address, name);
   } else {
     esp_.flashStart(address, size, kBlockSize);
     uint32_t written = 0;
     while (written < size) {
       const uint32_t block = std::min(kBlockSize, size - written);
-      view_.setProgressPos(static_cast<int>(written + block));
-      view_.processEvents();
+      showProgress(written + block);
       esp_.flashWrite(image.data() + written, block);
+      event(JobEvent::Kind::kImageProgress, name, address, size, written + block);
       com_.clock().sleepMs(kPauseAfterBlockMs);
       written += block;
     }
-    if (size > 0) verify(image, address);
+    if (size > 0) verify(image, address, name);
   }
+  event(JobEvent::Kind::kImageDone, name, address, size, size);
 
   image.clear();
   image.shrink_to_fit();
@@ -337,8 +499,14 @@ bool FlashJob::FlashImage(const std::string& name, uint32_t address, int index) 
   return true;
 }
 
+void FlashJob::showProgress(uint32_t pos) {
+  view_.setProgressPos(static_cast<int>(pos));
+  pump();
+}
+
 uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
-                                   const std::string& shown) {
+                                   const std::string& file) {
+  const std::string shown = displayFileName(file);
   const auto size = static_cast<uint32_t>(image.size());
   const std::span<const uint8_t> bytes(image);
   std::vector<bool> unchanged;
@@ -354,13 +522,15 @@ uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t a
     }
     unchanged.push_back(same);
     if (same) skipped += length;
+    checkStop();
   }
   if (skipped > 0) {
     const std::string text = shown + ": " + std::to_string(skipped) + " of " +
                              std::to_string(size) + " bytes unchanged, skipped";
     log_.S(text);
     view_.setStatusText(text);
-    view_.processEvents();
+    event(JobEvent::Kind::kImageSkip, file, address, size, skipped);
+    pump();
   }
 
   // Each changed region is one zlib stream; the bar stands at the share of the region that the
@@ -368,8 +538,7 @@ uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t a
   for (uint32_t offset = 0, region = 0; offset < size; offset += kRegionSize, ++region) {
     const uint32_t length = std::min(kRegionSize, size - offset);
     if (unchanged[region]) {
-      view_.setProgressPos(static_cast<int>(offset + length));
-      view_.processEvents();
+      showProgress(offset + length);
       continue;
     }
     const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
@@ -378,24 +547,27 @@ uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t a
     for (uint32_t sent = 0; sent < packedSize;) {
       const uint32_t block = std::min(kRomBlockSize, packedSize - sent);
       const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
-      view_.setProgressPos(static_cast<int>(offset + done));
-      view_.processEvents();
+      showProgress(offset + static_cast<uint32_t>(done));
       esp_.flashDeflWrite(packed.data() + sent, block, length);
+      event(JobEvent::Kind::kImageProgress, file, address, size,
+            offset + static_cast<uint32_t>(done));
       sent += block;
     }
   }
   return size - skipped;
 }
 
-void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address) {
+void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address,
+                      const std::string& file) {
   view_.setStatusText("Verify");
-  view_.processEvents();
+  event(JobEvent::Kind::kImageVerify, file, address, static_cast<uint32_t>(image.size()));
+  pump();
   const std::array<uint8_t, 16> sent = md5(image);
   uint8_t flash[16];
   esp_.flashMd5(address, static_cast<uint32_t>(image.size()), flash);
   if (std::memcmp(sent.data(), flash, sent.size()) != 0) {
     log_.F("Verify %x: flash %s, sent %s", {address, hexDigest(flash), hexDigest(sent)});
-    throw Exception("Error Verify");
+    throw VerifyError();
   }
 }
 

@@ -8,11 +8,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "job/Config.h"
+#include "job/JobView.h"
 
 namespace flintmoor {
 
@@ -20,7 +22,9 @@ class TComIo;
 class TEsp;
 class TComEsp;
 class Log;
-class JobView;
+
+constexpr uint32_t kFlashSize = 4u << 20;
+constexpr uint32_t kSectorSize = 0x1000;
 
 // Flash addresses of the three images, by field index (0 bootloader, 1 partitions, 2 firmware).
 constexpr std::array<uint32_t, 3> kImageAddress = {0x1000, 0x8000, 0x10000};
@@ -42,6 +46,46 @@ std::string stripProgDir(const std::string& text, const std::string& progPath);
 // The name shown while an image is written: the text after the last "\", "/" or ":".
 std::string displayFileName(const std::string& name);
 
+// One image to write: its file, its flash address, and whether the copy sent gets the bootloader
+// header patch (DIO mode, 4 MB flash, 40 MHz).
+struct FlashImageSpec {
+  std::string file;
+  uint32_t address = 0;
+  bool patchHeader = false;
+};
+
+// What one job does.
+struct JobPlan {
+  enum class Kind {
+    kErase,        // the whole flash, after the confirmation
+    kWrite,        // `images`, in order (the update writes the three images this way)
+    kEraseRegion,  // `size` bytes at `address`, after the confirmation, through the ROM loader
+    kRead,         // `size` bytes at `address` into `outFile`, through the ROM loader
+  };
+  Kind kind = Kind::kWrite;
+  std::vector<FlashImageSpec> images;
+  uint32_t address = 0;
+  uint32_t size = 0;
+  std::string outFile;
+};
+
+// How the last job ended.
+enum class JobOutcome {
+  kOk,
+  kFailed,        // any other error
+  kNoDevice,      // no chip answered the connection
+  kVerifyFailed,  // the chip's MD5 of what was written or read differs
+  kInterrupted,   // StopRequested said so
+};
+
+// The update job's plan: the three files at their addresses, the bootloader's header patched.
+JobPlan updatePlan(const std::array<std::string, 3>& files);
+
+// Writes `data` to `path` through a temporary file beside it ("PATH.part") that is renamed over
+// `path` only once it is complete; on failure no temporary file stays and `path` is untouched.
+// Raises Exception with the reason.
+void saveFileAtomically(const std::string& path, const std::vector<uint8_t>& data);
+
 class FlashJob {
  public:
   FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view, const TConfig& config);
@@ -54,8 +98,14 @@ class FlashJob {
   // lowered to 460800, then 115200 bit/s (status "Retrying at N", and a log line); only the
   // last attempt's failure is shown. The erase question is asked once.
   bool ButStartClick(int tag, const std::array<std::string, 3>& files);
+  // Runs any job, with the same error path and retries; true on success.
+  bool run(const JobPlan& plan);
 
   bool running() const { return running_; }
+  JobOutcome outcome() const { return outcome_; }
+  // Asked at every packet boundary; true stops the job there: the chip is reset into its
+  // application, the port closed, and the job ends with "Interrupted" (outcome kInterrupted).
+  std::function<bool()> StopRequested;
   TController UsedCpu = cESP32;
   // Write through the chip's ROM loader instead of the flasher stub, on any port. Without it the
   // ROM loader is used only when the built-in stub is a placeholder and the port is a real one.
@@ -67,16 +117,25 @@ class FlashJob {
   bool SkipUnchanged = true;
 
  private:
-  void runJob(int tag, const std::array<std::string, 3>& files, uint32_t fastBaud);
+  void runJob(const JobPlan& plan, uint32_t fastBaud);
   void eraseJob();
-  bool FlashImage(const std::string& name, uint32_t address, int index);
+  void eraseRegionJob(uint32_t address, uint32_t size);
+  void readJob(const JobPlan& plan);
+  bool FlashImage(const FlashImageSpec& spec);
+  // Lets pending events run, then stops the job when StopRequested says so.
+  void pump();
+  void checkStop();
+  void event(JobEvent::Kind kind, const std::string& file = {}, uint32_t address = 0,
+             uint32_t size = 0, uint32_t done = 0, const std::string& text = {});
   // The image's changed regions through the ROM loader; returns the bytes written.
   uint32_t writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
-                           const std::string& shown);
+                           const std::string& file);
+  // The bar at `pos` (the end of the block about to be sent) of the image, then pump().
+  void showProgress(uint32_t pos);
   // The next fast speed to try after a line failure at `baud`; 0 when there is none.
   static uint32_t slowerBaud(uint32_t baud);
   void endSteps();
-  void verify(const std::vector<uint8_t>& image, uint32_t address);
+  void verify(const std::vector<uint8_t>& image, uint32_t address, const std::string& file);
 
   TComIo& com_;
   TEsp& esp_;
@@ -88,6 +147,7 @@ class FlashJob {
   bool viaRom_ = false;       // this job writes through the ROM loader
   bool speedRaised_ = false;  // the line runs faster than the connect speed
   std::optional<int> eraseAnswer_;
+  JobOutcome outcome_ = JobOutcome::kOk;
 };
 
 }  // namespace flintmoor

@@ -3,11 +3,38 @@
 // chosen, and the message dialog. The Qt main window and the command-line tool implement it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "log/MsgDlg.h"
 
 namespace flintmoor {
+
+// What the job reports as it goes, for front ends that keep a record of it (machine-readable
+// output, one line per board). The window shows the same through the status and the bar.
+struct JobEvent {
+  enum class Kind {
+    kConnected,     // the loader answered SYNC
+    kChip,          // text: the chip's name
+    kMac,           // text: the MAC address
+    kImageBegin,    // file, address, size: an image is about to be written
+    kImageSkip,     // file, address, size, done: done bytes of it the chip already held
+    kImageProgress, // file, address, size, done: bytes sent so far
+    kImageVerify,   // file, address, size: comparing the chip's MD5 with the image's
+    kImageDone,     // file, address, size: written and verified
+    kEraseBegin,    // address, size (the whole flash for a chip erase)
+    kEraseDone,     // address, size
+    kReadBegin,     // file, address, size
+    kReadProgress,  // file, address, size, done
+    kReadDone,      // file, address, size: read, checked against the chip's MD5 and saved
+  };
+  Kind kind;
+  std::string text;  // the chip's name, the MAC
+  std::string file;
+  uint32_t address = 0;
+  uint32_t size = 0;
+  uint32_t done = 0;
+};
 
 class JobView {
  public:
@@ -26,6 +53,8 @@ class JobView {
   // The message dialog's Execute: returns the result code of the button pressed.
   virtual int execute(const std::string& msgText, TMsgDlgType dlgType,
                       const std::string& captionTitle, TMsgBut buttons, bool msgBeep) = 0;
+  // Each step of the job as it happens; the window has no use for it.
+  virtual void jobEvent(const JobEvent&) {}
 };
 
 }  // namespace flintmoor

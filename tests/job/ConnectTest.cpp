@@ -111,7 +111,9 @@ TEST_F(Connect, NoChipCostsSixAlternatingAttemptsOfFiveTriesAndEndsInNoDeviceFou
   }
   expected.push_back("Error");
   EXPECT_EQ(view.statusHistory, expected);
-  expectFailedWith("No Device Found!");
+  expectFailedWith(
+      "No Device Found!\nNothing came from the chip: check the cable and that this is the board's "
+      "port.");
   EXPECT_EQ(view.mac, "---");
 
   // Every attempt pulses the lines with its own timing; the job's reset follows them.

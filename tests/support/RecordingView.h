@@ -35,6 +35,7 @@ class RecordingView : public JobView {
   bool updateEnabled = true;
   bool eraseEnabled = true;
   std::vector<Dialog> dialogs;
+  std::vector<JobEvent> events;
   std::function<void(const std::string&)> onMacText;  // the user acting while the job runs
 
   std::string portName() override { return port; }
@@ -62,6 +63,7 @@ class RecordingView : public JobView {
     dialogs.push_back({msgText, dlgType, captionTitle, buttons, msgBeep});
     return dlgType == mtConfirmation ? answer : mrClose;
   }
+  void jobEvent(const JobEvent& event) override { events.push_back(event); }
 };
 
 }  // namespace flintmoor::test
