@@ -107,6 +107,26 @@ TEST(PortList, RegistryNamesComeSortedAsTextIgnoringCase) {
   EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), noCase));
 }
 
+// The identity list names the same registry ports; a port that no device of the ports class
+// claims (these test values, and every port under Wine, which lists no USB devices) comes
+// without identity.
+TEST(PortList, IdentityListNamesTheRegistryPortsAndLeavesUnclaimedOnesWithoutIdentity) {
+  Key key(kSerialComm, REG_OPTION_VOLATILE);
+  key.setString(L"\\Device\\FlintmoorTest0", L"COM36");
+  const std::vector<std::string> names = listOsPorts();
+  const std::vector<PortInfo> ports = listOsPortInfo();
+  key.remove(L"\\Device\\FlintmoorTest0");
+
+  std::vector<std::string> listed;
+  for (const PortInfo& port : ports) listed.push_back(port.name);
+  EXPECT_EQ(listed, names);
+  const auto ours = std::find_if(ports.begin(), ports.end(),
+                                 [](const PortInfo& port) { return port.name == "COM36"; });
+  ASSERT_NE(ours, ports.end());
+  EXPECT_FALSE(ours->usb);
+  EXPECT_EQ(ours->description(), "");
+}
+
 TEST(PortList, WithoutTheRegistryKeyTheListStaysAsItWas) {
   std::map<std::wstring, std::wstring> saved = Key(kSerialComm, REG_OPTION_VOLATILE).strings();
   ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSerialComm), ERROR_SUCCESS);
