@@ -1,20 +1,25 @@
-// flintmoor-cli: parses the command line, reads the connection settings, wires the serial link
-// (a real port, or the virtual ESP32 on "SIM") and runs the erase or update job on the terminal.
+// flintmoor-cli: reads the connection settings, picks the boards (real ports, USB identities, the
+// virtual ESP32 on "SIM" and "SIM:N"), and runs the job on each: one board on the terminal as
+// the window would, several at once each on a thread of its own, or any number as JSON lines.
 #include "cli/CliApp.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <system_error>
+#include <thread>
 
 #include "base/Clock.h"
 #include "base/Error.h"
+#include "cli/BoardReport.h"
+#include "cli/CliArgs.h"
+#include "cli/Json.h"
 #include "cli/TerminalView.h"
 #include "comio/uComIo.h"
 #include "job/Flasher.h"
@@ -22,7 +27,6 @@
 #include "job/Settings.h"
 #include "job/StrNatComp.h"
 #include "log/Log.h"
-#include "sim/SimFaults.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
@@ -32,15 +36,6 @@ namespace {
 
 constexpr const char* kFieldNames[3] = {"Bootloader", "Partitions", "Firmware"};
 
-class UsageError : public std::exception {
- public:
-  explicit UsageError(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-
- private:
-  std::string message_;
-};
-
 // Keeps no lines: the debug log when --log is not given.
 class NullLog : public Log {
  protected:
@@ -48,131 +43,110 @@ class NullLog : public Log {
   void clearLines() override {}
 };
 
-struct Options {
-  std::string command;  // "ports", "update", "erase"
-  std::vector<std::string> files;
-  std::optional<std::string> port;
-  std::optional<std::string> ini;
-  std::optional<std::string> log;
-  std::optional<std::string> simFlash;
-  std::vector<SimFault> simFaults;
-  bool realtime = false;
-  bool romOnly = false;
-  bool noSkip = false;
-  std::optional<uint32_t> baud;
-  bool yes = false;
-  bool help = false;
+// One board's debug log on a stream that several boards share: each line tagged with the port.
+class TaggedLog : public Log {
+ public:
+  TaggedLog(std::ostream& out, std::mutex& mutex, std::string tag)
+      : out_(out), mutex_(mutex), tag_(std::move(tag)) {}
+
+ protected:
+  void addLine(std::string line) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    out_ << '[' << tag_ << "] " << line << '\n' << std::flush;
+  }
+  void clearLines() override {}
+
+ private:
+  std::ostream& out_;
+  std::mutex& mutex_;
+  std::string tag_;
 };
 
-// A line speed in bit/s, decimal, from 9600 to 5000000.
-uint32_t parseBaud(const std::string& text) {
-  constexpr uint32_t kMin = 9600;
-  constexpr uint32_t kMax = 5000000;
-  uint32_t baud = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || baud < kMin ||
-      baud > kMax) {
-    throw UsageError("--baud needs a speed from " + std::to_string(kMin) + " to " +
-                     std::to_string(kMax) + " bit/s, not \"" + text + "\"");
+// A port name as part of a file name: "/dev/ttyUSB0" gives "ttyUSB0", "SIM:2" gives "SIM-2".
+std::string fileTag(const std::string& port) {
+  std::string tag = shortPortName(port);
+  for (char& c : tag) {
+    if (c == ':' || c == '/' || c == '\\') c = '-';
   }
-  return baud;
+  return tag;
 }
 
-Options parseArgs(const std::vector<std::string>& args) {
-  Options o;
-  std::vector<std::string> positional;
-  for (size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        inlineValue = arg.substr(eq + 1);
-        arg.resize(eq);
-      }
-    }
-    auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&]() {
-      if (inlineValue) throw UsageError(arg + " takes no value");
-    };
-    if (arg == "--port") {
-      o.port = value();
-    } else if (arg == "--ini") {
-      o.ini = value();
-    } else if (arg == "--log") {
-      o.log = value();
-    } else if (arg == "--sim-flash") {
-      o.simFlash = value();
-    } else if (arg == "--sim-fault") {
-      const std::string text = value();
-      try {
-        o.simFaults.push_back(parseSimFault(text));
-      } catch (const Exception& e) {
-        throw UsageError(e.what());
-      }
-    } else if (arg == "--realtime") {
-      flag();
-      o.realtime = true;
-    } else if (arg == "--rom-only") {
-      flag();
-      o.romOnly = true;
-    } else if (arg == "--no-skip") {
-      flag();
-      o.noSkip = true;
-    } else if (arg == "--baud") {
-      o.baud = parseBaud(value());
-    } else if (arg == "--yes") {
-      flag();
-      o.yes = true;
-    } else if (arg == "--help" || arg == "-h") {
-      o.help = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      throw UsageError("unknown option " + arg);
-    } else {
-      positional.push_back(arg);
-    }
+int exitFor(JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::kOk:
+      return kExitOk;
+    case JobOutcome::kNoDevice:
+      return kExitNoDevice;
+    case JobOutcome::kVerifyFailed:
+      return kExitVerify;
+    case JobOutcome::kInterrupted:
+      return kExitInterrupted;
+    case JobOutcome::kFailed:
+      break;
   }
-  if (o.help) return o;
-  if (positional.empty()) throw UsageError("no command given");
-  o.command = positional[0];
-  o.files.assign(positional.begin() + 1, positional.end());
-  if (o.command == "ports") {
-    if (!o.files.empty()) throw UsageError("ports takes no arguments");
-  } else if (o.command == "update") {
-    if (o.files.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
-  } else if (o.command == "erase") {
-    if (!o.files.empty()) throw UsageError("erase takes no files");
-  } else {
-    throw UsageError("unknown command " + o.command);
-  }
-  if (o.yes && o.command != "erase") throw UsageError("--yes goes with erase");
-  return o;
+  return kExitJobFailed;
 }
 
-int listPorts(const CliStreams& s, const CliPlatform& platform) {
-  std::vector<std::string> ports;
-  if (platform.osPorts) {
-    try {
-      ports = platform.osPorts();
-    } catch (const std::exception&) {
-      // The system keeps no port list: there is nothing to show.
+// The ports with what the system knows of them; names alone when that is all it tells.
+std::vector<PortInfo> portInfos(const CliPlatform& platform) {
+  std::vector<PortInfo> ports;
+  try {
+    if (platform.osPortInfo) {
+      ports = platform.osPortInfo();
+    } else if (platform.osPorts) {
+      for (const std::string& name : platform.osPorts()) {
+        PortInfo port;
+        port.name = name;
+        ports.push_back(port);
+      }
     }
+  } catch (const std::exception&) {
+    // The system keeps no port list: there is nothing to show.
   }
-  std::stable_sort(ports.begin(), ports.end(), [](const std::string& a, const std::string& b) {
-    return NaturalCompare(a, b) < 0;
+  std::stable_sort(ports.begin(), ports.end(), [](const PortInfo& a, const PortInfo& b) {
+    return NaturalCompare(a.name, b.name) < 0;
   });
-  for (const std::string& p : ports) s.out << p << '\n';
+  return ports;
+}
+
+int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platform) {
+  const std::vector<PortInfo> ports = portInfos(platform);
+  size_t width = 0;
+  for (const PortInfo& p : ports) width = std::max(width, p.name.size());
+  for (const PortInfo& p : ports) {
+    if (o.json) {
+      JsonObject j;
+      j.add("port", p.name).add("usb", p.usb);
+      if (p.usb) {
+        char id[8];
+        std::snprintf(id, sizeof id, "%04X", p.vid);
+        j.add("vid", id);
+        std::snprintf(id, sizeof id, "%04X", p.pid);
+        j.add("pid", id)
+            .add("serial", p.serial)
+            .add("manufacturer", p.manufacturer)
+            .add("product", p.product)
+            .add("description", p.description())
+            .add("interface", p.interfaceNumber);
+      }
+      s.out << j.text() << '\n';
+    } else if (!p.usb) {
+      s.out << p.name << '\n';
+    } else {
+      std::string line = p.name + std::string(width - p.name.size(), ' ') + "  " +
+                         formatVidPid(p) + "  " + (p.serial.empty() ? "-" : p.serial);
+      const std::string description = p.description();
+      if (!description.empty()) line += "  " + description;
+      s.out << line << '\n';
+    }
+  }
   s.out.flush();
   return kExitOk;
 }
 
 // The settings file: --ini, or the window's Flintmoor.ini (beside the executable, or in the user's
 // configuration folder for an installed program). Only read, never written.
-std::unique_ptr<IniFile> openSettings(const Options& o, const CliPlatform& platform) {
+std::unique_ptr<IniFile> openSettings(const CliOptions& o, const CliPlatform& platform) {
   if (!o.ini) {
     return std::make_unique<IniFile>(settingsDirectory(platform.exeDir, processEnvironment),
                                      kSettingsFileName);
@@ -185,44 +159,328 @@ std::unique_ptr<IniFile> openSettings(const Options& o, const CliPlatform& platf
   return std::make_unique<IniFile>(dir.string(), path.filename().string());
 }
 
-int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
-  // The debug log.
-  std::ofstream logFile;
-  std::unique_ptr<Log> log;
-  if (!o.log) {
-    log = std::make_unique<NullLog>();
-  } else if (*o.log == "-") {
-    log = std::make_unique<StreamLog>(s.err);
-  } else {
-    logFile.open(*o.log, std::ios::out | std::ios::trunc);
-    if (!logFile) throw UsageError("cannot write the log file " + *o.log);
-    log = std::make_unique<StreamLog>(logFile);
+// No board to run on: exit 3 with the message.
+class NoBoard : public std::exception {
+ public:
+  explicit NoBoard(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// The boards: --port names (a USB identity resolved to its one port), --all-ports, or the
+// settings' port.
+std::vector<std::string> resolvePorts(const CliOptions& o, const CliPlatform& platform,
+                                      const IniFile& ini) {
+  std::vector<std::string> ports;
+  if (o.allPorts) {
+    for (const PortInfo& p : portInfos(platform)) {
+      if (p.usb) ports.push_back(p.name);
+    }
+    if (ports.empty()) throw NoBoard("No USB serial port found");
+    return ports;
+  }
+  std::optional<std::vector<PortInfo>> infos;
+  for (const std::string& given : o.ports) {
+    std::optional<UsbPortSpec> spec;
+    try {
+      spec = parseUsbPortSpec(given);
+    } catch (const Exception& e) {
+      throw UsageError(e.what());
+    }
+    if (!spec) {
+      ports.push_back(given);
+      continue;
+    }
+    if (!infos) infos = portInfos(platform);
+    const std::vector<PortInfo> found = matchUsbPort(*spec, *infos);
+    if (found.size() == 1) {
+      ports.push_back(found[0].name);
+      continue;
+    }
+    std::string candidates;
+    for (const PortInfo& p : found.empty() ? *infos : found) {
+      if (!p.usb) continue;
+      candidates += "\n  " + p.name + "  " + formatVidPid(p) + "  " +
+                    (p.serial.empty() ? "-" : p.serial) + "  " + p.description();
+    }
+    if (candidates.empty()) candidates = "\n  (no USB serial port)";
+    throw UsageError((found.empty() ? "no port matches " : "several ports match ") + given +
+                     (found.empty() ? "; the USB serial ports:" : ":") + candidates);
+  }
+  if (ports.empty()) {
+    const std::string port = readComPort(ini);
+    if (port.empty()) throw UsageError("no port: give --port NAME or set ComPort in the settings");
+    ports.push_back(port);
+  }
+  std::set<std::string> seen;
+  for (const std::string& p : ports) {
+    if (!seen.insert(p).second) throw UsageError("the port " + p + " is given twice");
+  }
+  return ports;
+}
+
+JobPlan planOf(const CliOptions& o) {
+  JobPlan plan;
+  if (o.command == "update") {
+    std::array<std::string, 3> files;
+    std::copy(o.files.begin(), o.files.end(), files.begin());
+    return updatePlan(files);
+  }
+  if (o.command == "erase") {
+    plan.kind = JobPlan::Kind::kErase;
+  } else if (o.command == "write") {
+    plan.images = o.images;
+    plan.eraseWholeBlocks = false;
+  } else if (o.command == "erase-region") {
+    plan.kind = JobPlan::Kind::kEraseRegion;
+  } else if (o.command == "read") {
+    plan.kind = JobPlan::Kind::kRead;
+    plan.outFile = o.outFile;
+  }
+  plan.address = o.address;
+  plan.size = o.size;
+  return plan;
+}
+
+// Everything one board needs besides its view: its clock, and on a virtual port its own chip.
+class BoardRig {
+ public:
+  BoardRig(std::string port, const CliOptions& o, const CliPlatform& platform)
+      : port_(std::move(port)), platform_(platform) {
+    if (!isSimPort(port_)) return;
+    virtualClock_.setRealTime(o.realtime);
+    chip_ = std::make_unique<VirtualEsp32>(virtualClock_);
+    if (o.simFlash) {
+      flashFile_ = *o.simFlash;
+      if (port_ != VirtualEsp32::kPortName) flashFile_ += "." + port_.substr(4);
+      std::error_code ec;
+      if (std::filesystem::exists(flashFile_, ec)) {
+        try {
+          chip_->flash().load(flashFile_);
+        } catch (const std::exception& e) {
+          throw UsageError(e.what());
+        }
+      }
+    }
+    for (const BoardSimFault& f : o.simFaults) {
+      if (f.board.empty() || f.board == port_) chip_->addFault(f.fault);
+    }
   }
 
+  const std::string& port() const { return port_; }
+  bool simulated() const { return chip_ != nullptr; }
+  Clock& clock() {
+    return chip_ ? static_cast<Clock&>(virtualClock_) : static_cast<Clock&>(steadyClock_);
+  }
+
+  // Runs the plan; afterwards tookUs() is the time it took on the board's clock, and a virtual
+  // chip's flash is saved (saveError() tells why it could not be).
+  bool run(const JobPlan& plan, const CliOptions& o, const TConfig& config, Log& log,
+           JobView& view) {
+    SerialDeviceFactory factory = [this](const std::string& name) -> std::unique_ptr<SerialDevice> {
+      if (chip_ && name == port_) {
+        return std::make_unique<SimSerialDevice>(*chip_, port_);
+      }
+      return platform_.osDevice(name);
+    };
+    TComIo com(clock(), factory, PortLister{});
+    Flasher flasher(com, log, view, config);
+    FlashJob& job = flasher.job;
+    job.RomOnly = o.romOnly;
+    job.SkipUnchanged = !o.noSkip;
+    job.StopRequested = platform_.interrupted;
+
+    const int64_t startUs = clock().nowUs();
+    const bool ok = job.run(plan);
+    tookUs_ = clock().nowUs() - startUs;
+    outcome_ = job.outcome();
+    if (chip_) {
+      // Let the reset pulse take effect, and say what the chip does now.
+      virtualClock_.sleepMs(50);
+      log.S(std::string("Virtual chip: ") +
+            (chip_->mode() == VirtualEsp32::Mode::kApplication ? "running its application"
+                                                               : "not running its application"));
+      if (!flashFile_.empty()) {
+        try {
+          chip_->flash().save(flashFile_);
+        } catch (const std::exception& e) {
+          saveError_ = e.what();
+        }
+      }
+    }
+    return ok && saveError_.empty();
+  }
+
+  int64_t tookUs() const { return tookUs_; }
+  JobOutcome outcome() const { return outcome_; }
+  const std::string& saveError() const { return saveError_; }
+
+ private:
+  std::string port_;
+  const CliPlatform& platform_;
+  VirtualClock virtualClock_;
+  SteadyClock steadyClock_;
+  std::unique_ptr<VirtualEsp32> chip_;
+  std::string flashFile_;
+  int64_t tookUs_ = 0;
+  JobOutcome outcome_ = JobOutcome::kOk;
+  std::string saveError_;
+};
+
+// The debug log of one board: none, the error stream (tagged when boards share it), or a file
+// (FILE.PORT when there are several boards).
+std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std::string& port,
+                             bool several, std::mutex& errMutex, std::ofstream& file) {
+  if (!o.log) return std::make_unique<NullLog>();
+  if (*o.log == "-") {
+    if (several) return std::make_unique<TaggedLog>(s.err, errMutex, port);
+    return std::make_unique<StreamLog>(s.err);
+  }
+  const std::string name = several ? *o.log + "." + fileTag(port) : *o.log;
+  file.open(name, std::ios::out | std::ios::trunc);
+  if (!file) throw UsageError("cannot write the log file " + name);
+  return std::make_unique<StreamLog>(file);
+}
+
+std::string virtualTimeText(int64_t us) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Virtual time: %.3f s", static_cast<double>(us) / 1e6);
+  return text;
+}
+
+// One board on the terminal: status and progress on the error stream, the MAC and the last line
+// ("OK" or the error) on the output, as the window shows them.
+int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config,
+                  BoardRig& rig) {
+  std::mutex errMutex;
+  std::ofstream logFile;
+  const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile);
+  TerminalView view(s.in, s.out, s.err, s.errIsTerminal && !s.noColor, o.yes, rig.port(),
+                    rig.clock());
+  const bool ok = rig.run(planOf(o), o, config, *log, view);
+  view.finishLine();
+
+  if (rig.simulated() && !o.realtime) s.err << virtualTimeText(rig.tookUs()) << '\n';
+  const std::string& saveError = rig.saveError();
+  if (!view.errorMessage().empty() && !saveError.empty()) s.err << saveError << '\n';
+  s.err.flush();
+  // A flash file that cannot be saved fails a job that went well: its last line says why.
+  const std::string last = !view.errorMessage().empty() ? view.errorMessage()
+                           : !saveError.empty()         ? saveError
+                                                        : "OK";
+  s.out << last << '\n' << std::flush;
+  if (ok) return kExitOk;
+  return rig.outcome() == JobOutcome::kOk ? kExitJobFailed : exitFor(rig.outcome());
+}
+
+// Every board at once, each on its own thread with its own link, protocol and job; or one board
+// reporting in JSON.
+int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
+              std::vector<std::unique_ptr<BoardRig>>& rigs) {
+  const bool several = rigs.size() > 1;
+  std::vector<BoardLine> lines(rigs.size());
+  std::vector<const BoardLine*> linePtrs;
+  for (size_t i = 0; i < rigs.size(); ++i) {
+    lines[i].port = rigs[i]->port();
+    linePtrs.push_back(&lines[i]);
+  }
+  std::unique_ptr<Report> report = o.json ? makeJsonReport(s.out)
+                                   : (s.errIsTerminal && !s.noColor)
+                                       ? makeLiveReport(s.out, s.err, linePtrs)
+                                       : makePlainReport(s.out, s.err);
+  std::mutex errMutex;
+  std::vector<std::ofstream> logFiles(rigs.size());
+  std::vector<std::unique_ptr<Log>> logs;
+  for (size_t i = 0; i < rigs.size(); ++i) {
+    logs.push_back(openLog(o, s, rigs[i]->port(), several, errMutex, logFiles[i]));
+  }
+  // Only a single board may ask its question; several need --yes (checked before).
+  std::function<int(const std::string&)> ask;
+  if (!several) {
+    ask = [&s](const std::string& question) { return askYesNo(s.in, s.err, "ERASE", question); };
+  }
+  const JobPlan plan = planOf(o);
+
+  auto runOne = [&](size_t i) {
+    BoardRig& rig = *rigs[i];
+    BoardView view(lines[i], *report, rig.clock(), o.yes, ask);
+    bool ok = false;
+    std::string failure;
+    try {
+      ok = rig.run(plan, o, config, *logs[i], view);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+    const auto lock = report->lock();
+    BoardLine& line = lines[i];
+    line.finished = true;
+    line.seconds = static_cast<double>(rig.tookUs()) / 1e6;
+    line.outcome = ok ? JobOutcome::kOk : rig.outcome();
+    if (!ok && line.outcome == JobOutcome::kOk) {
+      line.outcome = JobOutcome::kFailed;
+      line.error = !failure.empty() ? failure : rig.saveError();
+    }
+    report->finished(line);
+  };
+  if (several) {
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < rigs.size(); ++i) threads.emplace_back(runOne, i);
+    for (std::thread& t : threads) t.join();
+  } else {
+    runOne(0);
+  }
+  {
+    const auto lock = report->lock();
+    report->close(linePtrs);
+  }
+
+  if (!several) return exitFor(lines[0].outcome);
+  bool allOk = true;
+  bool interrupted = false;
+  for (const BoardLine& line : lines) {
+    allOk = allOk && line.outcome == JobOutcome::kOk;
+    interrupted = interrupted || line.outcome == JobOutcome::kInterrupted;
+  }
+  return allOk ? kExitOk : interrupted ? kExitInterrupted : kExitJobFailed;
+}
+
+int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platform) {
   std::unique_ptr<IniFile> ini = openSettings(o, platform);
   if (!ini->loadError().empty()) {
     s.err << "Settings not read (" << ini->loadError() << "); using the defaults\n";
   }
-  TConfig config = readConfig(*ini, *log);
+  NullLog settingsLog;
+  TConfig config = readConfig(*ini, settingsLog);
   if (o.baud) config.FastBaud = *o.baud;
-  const std::string port = o.port ? *o.port : readComPort(*ini);
-  if (port.empty()) throw UsageError("no port: give --port NAME or set ComPort in the settings");
 
-  const bool sim = port == VirtualEsp32::kPortName;
-  if (!sim && (o.simFlash || !o.simFaults.empty() || o.realtime)) {
+  const std::vector<std::string> ports = resolvePorts(o, platform, *ini);
+  const bool anySim = std::any_of(ports.begin(), ports.end(), isSimPort);
+  if (!anySim && (o.simFlash || !o.simFaults.empty() || o.realtime)) {
     throw UsageError("--sim-flash, --sim-fault and --realtime go with --port SIM");
   }
-  if (!sim && !platform.osDevice) throw UsageError("no serial ports on this system");
+  for (const BoardSimFault& f : o.simFaults) {
+    if (!f.board.empty() && std::find(ports.begin(), ports.end(), f.board) == ports.end()) {
+      throw UsageError("--sim-fault names " + f.board + ", which is not among the ports");
+    }
+  }
+  const bool allSim = std::all_of(ports.begin(), ports.end(), isSimPort);
+  if (!allSim && !platform.osDevice) throw UsageError("no serial ports on this system");
+  const bool several = ports.size() > 1 || o.allPorts;
+  const bool erases = o.command == "erase" || o.command == "erase-region";
+  if (several && erases && !o.yes) {
+    throw UsageError(o.command + " on several boards needs --yes");
+  }
 
   // Images first: a file that fails its check stops the job before the port is touched.
-  std::array<std::string, 3> files;
   if (o.command == "update") {
+    NullLog checkLog;
     bool allOk = true;
     for (int i = 0; i < 3; ++i) {
-      files[i] = o.files[i];
-      const FileCheck check = checkImageFile(i, files[i], *log);
+      const FileCheck check = checkImageFile(i, o.files[i], checkLog);
       if (!check.ok) {
-        s.out << kFieldNames[i] << ": " << check.hint << '\n';
+        (o.json ? s.err : s.out) << kFieldNames[i] << ": " << check.hint << '\n';
         allOk = false;
       }
     }
@@ -232,118 +490,42 @@ int runJob(const Options& o, const CliStreams& s, const CliPlatform& platform) {
     }
   }
 
-  VirtualClock virtualClock;
-  SteadyClock steadyClock;
-  std::unique_ptr<VirtualEsp32> chip;
-  if (sim) {
-    virtualClock.setRealTime(o.realtime);
-    chip = std::make_unique<VirtualEsp32>(virtualClock);
-    std::error_code ec;
-    if (o.simFlash && std::filesystem::exists(*o.simFlash, ec)) {
-      try {
-        chip->flash().load(*o.simFlash);
-      } catch (const std::exception& e) {
-        throw UsageError(e.what());
-      }
-    }
-    for (const SimFault& f : o.simFaults) chip->addFault(f);
+  std::vector<std::unique_ptr<BoardRig>> rigs;
+  for (const std::string& port : ports) {
+    rigs.push_back(std::make_unique<BoardRig>(port, o, platform));
   }
-  Clock& clock = sim ? static_cast<Clock&>(virtualClock) : static_cast<Clock&>(steadyClock);
-
-  SerialDeviceFactory factory = [&](const std::string& name) -> std::unique_ptr<SerialDevice> {
-    if (name == VirtualEsp32::kPortName && chip) return std::make_unique<SimSerialDevice>(*chip);
-    return platform.osDevice(name);
-  };
-  TComIo com(clock, factory, platform.osPorts ? platform.osPorts : PortLister{});
-  TerminalView view(s.in, s.out, s.err, s.errIsTerminal, o.yes, port, clock);
-  Flasher flasher(com, *log, view, config);
-  FlashJob& job = flasher.job;
-  job.RomOnly = o.romOnly;
-  job.SkipUnchanged = !o.noSkip;
-
-  const int64_t startUs = clock.nowUs();
-  const bool ok = job.ButStartClick(o.command == "erase" ? 1 : 2, files);
-  const int64_t tookUs = clock.nowUs() - startUs;
-  view.finishLine();
-
-  int status = ok ? kExitOk : kExitJobFailed;
-  // A flash file that cannot be saved fails a job that went well: its last line says why.
-  std::string saveError;
-  if (sim && o.simFlash) {
-    try {
-      chip->flash().save(*o.simFlash);
-    } catch (const std::exception& e) {
-      saveError = e.what();
-      status = kExitJobFailed;
-    }
-  }
-  if (sim && !o.realtime) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Virtual time: %.3f s", static_cast<double>(tookUs) / 1e6);
-    s.err << text << '\n';
-  }
-  if (!ok && !saveError.empty()) s.err << saveError << '\n';
-  s.err.flush();
-  const std::string last = !ok ? view.errorMessage() : !saveError.empty() ? saveError : "OK";
-  s.out << last << '\n' << std::flush;
-  return status;
+  if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0]);
+  return runBoards(o, s, config, rigs);
 }
 
 }  // namespace
 
-std::string cliUsage() {
-  return "usage: flintmoor-cli ports\n"
-         "       flintmoor-cli [options] update BOOT PART APP\n"
-         "       flintmoor-cli [options] erase [--yes]\n"
-         "\n"
-         "Writes BOOT at 0x1000, PART at 0x8000 and APP at 0x10000 of an ESP32's flash,\n"
-         "or erases the whole flash, over a serial port.\n"
-         "\n"
-         "options:\n"
-         "  --port NAME        serial port (default: ComPort of the settings file);\n"
-         "                     SIM is the virtual ESP32\n"
-         "  --ini FILE         settings file (default: the window's Flintmoor.ini, beside\n"
-         "                     the program or in the user's configuration folder)\n"
-         "  --log FILE         write the debug log to FILE (- for the error stream)\n"
-         "  --yes              erase without asking\n"
-         "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"
-         "  --no-skip          through the ROM loader, write every 64 KiB region, also those\n"
-         "                     the chip already holds\n"
-         "  --baud N           the fast line speed for this run (default: FastBaud of the\n"
-         "                     settings); when the line fails there, the job starts again at\n"
-         "                     460800, then 115200 bit/s\n"
-         "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
-         "  --sim-fault NAME[:N]  with SIM: switch on a fault (" +
-         [] {
-           std::string names;
-           for (std::string_view n : simFaultNames()) {
-             if (!names.empty()) names += ", ";
-             names += n;
-           }
-           return names;
-         }() +
-         ")\n"
-         "  --realtime         with SIM: run at the pace of real hardware\n"
-         "\n"
-         "exit status: 0 success, 1 the job failed, 2 bad usage\n";
-}
-
 int runCli(const std::vector<std::string>& args, const CliStreams& streams,
            const CliPlatform& platform) {
+  bool json = false;
   try {
-    const Options o = parseArgs(args);
+    const CliOptions o = parseCliArgs(args);
+    json = o.json;
     if (o.help) {
       streams.out << cliUsage() << std::flush;
       return kExitOk;
     }
-    if (o.command == "ports") return listPorts(streams, platform);
-    return runJob(o, streams, platform);
+    if (o.command == "ports") return listPorts(o, streams, platform);
+    return runJobs(o, streams, platform);
   } catch (const UsageError& e) {
     streams.err << "flintmoor-cli: " << e.what() << "\n\n" << cliUsage() << std::flush;
     return kExitUsage;
+  } catch (const NoBoard& e) {
+    streams.err << e.what() << '\n' << std::flush;
+    return kExitNoDevice;
   } catch (const std::exception& e) {
     // Whatever else fails around the job ends the tool with its message, not with an abort.
-    streams.out << e.what() << '\n' << std::flush;
+    if (json) {
+      streams.out << JsonObject().add("event", "error").add("message", e.what()).text() << '\n'
+                  << std::flush;
+    } else {
+      streams.out << e.what() << '\n' << std::flush;
+    }
     return kExitJobFailed;
   }
 }

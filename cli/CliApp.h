@@ -7,26 +7,41 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
+#include "comio/PortInfo.h"
 #include "comio/SerialDevice.h"
 
 namespace flintmoor {
 
 // Exit statuses of flintmoor-cli.
-enum CliExit { kExitOk = 0, kExitJobFailed = 1, kExitUsage = 2 };
+enum CliExit {
+  kExitOk = 0,
+  kExitJobFailed = 1,    // the job failed (with several boards: any board did not succeed)
+  kExitUsage = 2,        // bad usage: nothing was sent
+  kExitNoDevice = 3,     // no chip answered
+  kExitVerify = 4,       // what the chip holds differs from what was written or read
+  kExitInterrupted = 5,  // stopped by SIGINT or SIGTERM (Ctrl-C, a console close on Windows)
+};
 
 struct CliStreams {
   std::istream& in;   // answers the erase question
   std::ostream& out;  // MAC, file-check refusals, the final "OK" or error message, port list
   std::ostream& err;  // status texts, progress, the virtual time, usage
   bool errIsTerminal = false;  // redraw the progress bar in place and beep
+  bool noColor = false;        // NO_COLOR is set: plain output even on a terminal
 };
 
 // What the operating system gives the tool: the executable's directory (where the default
-// settings file lives), the device for real port names and the port list.
+// settings file lives), the device for real port names, the port list (with the identity of the
+// devices behind the ports when the system tells it), and whether the user asked the tool to stop.
+// osDevice and interrupted are called from the boards' threads at once.
 struct CliPlatform {
   std::string exeDir;
   SerialDeviceFactory osDevice;
   PortLister osPorts;
+  PortInfoLister osPortInfo;          // preferred to osPorts when set
+  std::function<bool()> interrupted;  // true once SIGINT/SIGTERM arrived; checked per packet
 };
 
 // Runs flintmoor-cli with its arguments (without the program name) and returns the exit status.

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -27,6 +28,38 @@ std::string executableDir(const char* argv0) {
   }
   const std::u8string dir = std::filesystem::path(buffer).parent_path().u8string();
   return std::string(dir.begin(), dir.end());
+}
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+UINT secondExitStatus = 1;
+
+// Runs on a thread of its own that the system starts for the event.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      if (interrupted.exchange(true)) ExitProcess(secondExitStatus);
+      // Closing the console ends the process when the handler returns: give the job the time
+      // the system allows to reset the chip and close the port.
+      if (event == CTRL_CLOSE_EVENT) Sleep(4000);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void installInterruptHandler(int exitStatus) {
+  secondExitStatus = static_cast<UINT>(exitStatus);
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+bool interruptRequested() {
+  return interrupted.load();
 }
 
 }  // namespace flintmoor

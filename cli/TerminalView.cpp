@@ -127,10 +127,15 @@ int TerminalView::execute(const std::string& msgText, TMsgDlgType dlgType,
   }
   if ((buttons & msgBut(mbYes)) == 0) return mrOk;
   if (assumeYes_) return mrYes;
-  err_ << captionTitle << ": " << msgText << " [y/N] " << std::flush;
+  return askYesNo(in_, err_, captionTitle, msgText);
+}
+
+int askYesNo(std::istream& in, std::ostream& err, const std::string& caption,
+             const std::string& question) {
+  err << caption << ": " << question << " [y/N] " << std::flush;
   std::string answer;
-  if (!std::getline(in_, answer)) {
-    err_ << '\n' << std::flush;
+  if (!std::getline(in, answer)) {
+    err << '\n' << std::flush;
     return mrNo;
   }
   const std::string word = lower(trim(answer));

@@ -13,6 +13,11 @@
 
 namespace flintmoor {
 
+// Asks "CAPTION: QUESTION [y/N] " on `err` and reads the answer from `in`: mrYes for "y" or "yes"
+// in any case, mrNo for anything else or no answer.
+int askYesNo(std::istream& in, std::ostream& err, const std::string& caption,
+             const std::string& question);
+
 class TerminalView : public JobView {
  public:
   // `terminal` selects the redrawn progress bar and the audible beep; `assumeYes` answers the

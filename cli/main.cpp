@@ -1,4 +1,5 @@
 // flintmoor-cli: the command-line front end of the flash job (see CliApp.h).
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,10 +11,15 @@
 int main(int argc, char** argv) {
   using namespace flintmoor;
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const CliStreams streams{std::cin, std::cout, std::cerr, stderrIsTerminal()};
+  const char* noColor = std::getenv("NO_COLOR");
+  const CliStreams streams{std::cin, std::cout, std::cerr, stderrIsTerminal(),
+                           noColor != nullptr && noColor[0] != '\0'};
   CliPlatform platform;
   platform.exeDir = executableDir(argc > 0 ? argv[0] : nullptr);
   platform.osDevice = [](const std::string&) { return makeOsSerialDevice(); };
   platform.osPorts = [] { return listOsPorts(); };
+  platform.osPortInfo = [] { return listOsPortInfo(); };
+  platform.interrupted = interruptRequested;
+  installInterruptHandler(kExitInterrupted);
   return runCli(args, streams, platform);
 }

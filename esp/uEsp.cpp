@@ -330,14 +330,16 @@ void TEsp::logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize) {
   log_.F("ADR: %x", {Offset});
 }
 
-void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize) {
+void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize,
+                      bool wholeBlocks) {
   if (BlockSize == 0) throw Exception("Error Flash Start");
   const auto blocks = uint32_t((uint64_t(ImageSize) + BlockSize - 1) / BlockSize);
+  const uint64_t sectors = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock * kRomBlock;
   // Whole blocks, but never past the end of the 4 MiB flash (an image near its end would make
   // the stub refuse a region it cannot erase).
   const uint64_t room = Offset < kFlashBytes ? kFlashBytes - Offset : 0;
-  const auto eraseSize = uint32_t(std::min<uint64_t>(uint64_t(BlockSize) * blocks,
-                                                     std::max<uint64_t>(room, ImageSize)));
+  const uint64_t whole = wholeBlocks ? uint64_t(BlockSize) * blocks : sectors;
+  const auto eraseSize = uint32_t(std::min<uint64_t>(whole, std::max<uint64_t>(room, ImageSize)));
   logFlashBegin(Offset, blocks, eraseSize);
   addOut(0, 0, 0);
   addOut(3, eraseSize, 0);

@@ -125,7 +125,10 @@ class TEsp {
   void eraseChip();
   // FLASH_BEGIN for the stub, 5000 ms; logs BLK/ERA/ADR; any reply frame succeeds (the status is
   // not examined); Sequence := 0. "Error Flash Start" (also for a BlockSize of 0, sent nowhere).
-  void flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize);
+  // With wholeBlocks false the erase size announced is ImageSize rounded up to 4 KiB sectors
+  // instead of whole blocks, so that nothing past the image's last sector is erased.
+  void flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize,
+                  bool wholeBlocks = true);
   // FLASH_DATA of one block of at most 16400 bytes, 2000 ms. "Error Flash Write" without a
   // reply (or for a larger block, sent nowhere); "Error Flash" after logging the sequence, status
   // and error code and dumping Request when the status is not 0. Sequence grows on success.

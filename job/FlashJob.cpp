@@ -363,7 +363,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
       eraseJob();
       break;
     case Kind::kWrite:
-      for (const FlashImageSpec& image : plan.images) FlashImage(image);
+      for (const FlashImageSpec& image : plan.images) FlashImage(image, plan.eraseWholeBlocks);
       break;
     case Kind::kEraseRegion:
       eraseRegionJob(plan.address, plan.size);
@@ -449,7 +449,7 @@ void FlashJob::readJob(const JobPlan& plan) {
   view_.processEvents();
 }
 
-bool FlashJob::FlashImage(const FlashImageSpec& spec) {
+bool FlashJob::FlashImage(const FlashImageSpec& spec, bool eraseWholeBlocks) {
   const std::string& name = spec.file;
   const uint32_t address = spec.address;
   view_.setStatusText(displayFileName(name));
@@ -474,7 +474,7 @@ bool FlashJob::FlashImage(const FlashImageSpec& spec) {
   if (viaRom_) {
     if (writeThroughRom(image, address, name) > 0) verify(image, address, name);
   } else {
-    esp_.flashStart(address, size, kBlockSize);
+    esp_.flashStart(address, size, kBlockSize, eraseWholeBlocks);
     uint32_t written = 0;
     while (written < size) {
       const uint32_t block = std::min(kBlockSize, size - written);

@@ -64,6 +64,10 @@ struct JobPlan {
   };
   Kind kind = Kind::kWrite;
   std::vector<FlashImageSpec> images;
+  // Through the flasher stub, each image's FLASH_BEGIN announces whole 16 KiB blocks to erase, as
+  // the update always has; false announces only the 4 KiB sectors the image covers, so that
+  // images written next to other data leave it alone.
+  bool eraseWholeBlocks = true;
   uint32_t address = 0;
   uint32_t size = 0;
   std::string outFile;
@@ -121,7 +125,7 @@ class FlashJob {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
-  bool FlashImage(const FlashImageSpec& spec);
+  bool FlashImage(const FlashImageSpec& spec, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();
   void checkStop();

@@ -1,0 +1,312 @@
+// flintmoor-cli's arguments: parsing, the checks made before any port is opened, and the usage.
+#include "cli/CliArgs.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "base/Error.h"
+#include "cli/CliApp.h"
+
+namespace flintmoor {
+
+namespace {
+
+std::string hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// A line speed in bit/s, decimal, from 9600 to 5000000.
+uint32_t parseBaud(const std::string& text) {
+  constexpr uint32_t kMin = 9600;
+  constexpr uint32_t kMax = 5000000;
+  uint32_t baud = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), baud);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || baud < kMin ||
+      baud > kMax) {
+    throw UsageError("--baud needs a speed from " + std::to_string(kMin) + " to " +
+                     std::to_string(kMax) + " bit/s, not \"" + text + "\"");
+  }
+  return baud;
+}
+
+BoardSimFault parseBoardSimFault(const std::string& text) {
+  BoardSimFault f;
+  std::string name = text;
+  const size_t eq = text.find('=');
+  if (eq != std::string::npos) {
+    f.board = text.substr(0, eq);
+    name = text.substr(eq + 1);
+    if (!isSimPort(f.board)) {
+      throw UsageError("--sim-fault " + text + ": \"" + f.board + "\" is no virtual board (SIM, SIM:N)");
+    }
+  }
+  try {
+    f.fault = parseSimFault(name);
+  } catch (const Exception& e) {
+    throw UsageError(e.what());
+  }
+  return f;
+}
+
+std::filesystem::path pathOf(const std::string& name) {
+  try {
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// The images of `write`: every check that needs no chip.
+void checkImages(std::vector<FlashImageSpec>& images) {
+  struct Extent {
+    uint64_t begin, end;  // whole sectors: the loader erases each sector a write touches
+    size_t index;
+  };
+  std::vector<Extent> extents;
+  for (size_t i = 0; i < images.size(); ++i) {
+    const FlashImageSpec& image = images[i];
+    const std::string at = image.file + " at " + hex(image.address);
+    if (image.address % kSectorSize != 0) {
+      throw UsageError(at + ": the address must be a multiple of 4 KiB (0x1000)");
+    }
+    std::error_code ec;
+    const std::filesystem::path path = pathOf(image.file);
+    if (!std::filesystem::is_regular_file(path, ec)) {
+      throw UsageError(image.file + ": file not found");
+    }
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) throw UsageError(image.file + ": " + ec.message());
+    if (size == 0) throw UsageError(image.file + ": the file is empty");
+    if (image.address >= kFlashSize || size > kFlashSize - image.address) {
+      throw UsageError(at + ": " + std::to_string(size) +
+                       " bytes do not fit the 4 MB flash (it ends at 0x400000)");
+    }
+    const uint64_t end = (image.address + size + kSectorSize - 1) / kSectorSize * kSectorSize;
+    extents.push_back({image.address, end, i});
+  }
+  std::sort(extents.begin(), extents.end(),
+            [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
+  for (size_t i = 1; i < extents.size(); ++i) {
+    if (extents[i].begin < extents[i - 1].end) {
+      const FlashImageSpec& a = images[extents[i - 1].index];
+      const FlashImageSpec& b = images[extents[i].index];
+      throw UsageError("images overlap: " + a.file + " at " + hex(a.address) + " reaches " +
+                       hex(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file +
+                       " at " + hex(b.address));
+    }
+  }
+}
+
+void checkRegion(const std::string& command, uint32_t address, uint32_t size) {
+  if (size == 0) throw UsageError(command + ": SIZE must not be 0");
+  if (address >= kFlashSize || size > kFlashSize - address) {
+    throw UsageError(command + ": " + hex(address) + " + " + hex(size) +
+                     " lies outside the 4 MB flash (it ends at 0x400000)");
+  }
+}
+
+}  // namespace
+
+bool isSimPort(const std::string& name) {
+  if (name == "SIM") return true;
+  if (name.rfind("SIM:", 0) != 0 || name.size() == 4) return false;
+  const std::string digits = name.substr(4);
+  return digits[0] != '0' && std::all_of(digits.begin(), digits.end(), [](char c) {
+           return c >= '0' && c <= '9';
+         }) && digits.size() <= 6;
+}
+
+uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
+  std::string digits = text;
+  uint64_t scale = 1;
+  if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'k')) {
+    scale = 1024;
+    digits.pop_back();
+  } else if (!digits.empty() && digits.back() == 'M') {
+    scale = 1024 * 1024;
+    digits.pop_back();
+  }
+  int base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.erase(0, 2);
+  }
+  uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() ||
+      value * scale > 0xFFFFFFFFull || value > 0xFFFFFFFFull) {
+    throw UsageError(what + " must be a number (decimal, 0x hexadecimal, K or M suffix), not \"" +
+                     text + "\"");
+  }
+  return static_cast<uint32_t>(value * scale);
+}
+
+CliOptions parseCliArgs(const std::vector<std::string>& args) {
+  CliOptions o;
+  std::vector<std::string> positional;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = arg.substr(eq + 1);
+        arg.resize(eq);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+      return args[++i];
+    };
+    auto flag = [&](bool& target) {
+      if (inlineValue) throw UsageError(arg + " takes no value");
+      target = true;
+    };
+    if (arg == "--port") {
+      o.ports.push_back(value());
+    } else if (arg == "--all-ports") {
+      flag(o.allPorts);
+    } else if (arg == "--ini") {
+      o.ini = value();
+    } else if (arg == "--log") {
+      o.log = value();
+    } else if (arg == "--sim-flash") {
+      o.simFlash = value();
+    } else if (arg == "--sim-fault") {
+      o.simFaults.push_back(parseBoardSimFault(value()));
+    } else if (arg == "--realtime") {
+      flag(o.realtime);
+    } else if (arg == "--rom-only") {
+      flag(o.romOnly);
+    } else if (arg == "--no-skip") {
+      flag(o.noSkip);
+    } else if (arg == "--patch-header") {
+      flag(o.patchHeader);
+    } else if (arg == "--json") {
+      flag(o.json);
+    } else if (arg == "--baud") {
+      o.baud = parseBaud(value());
+    } else if (arg == "--yes") {
+      flag(o.yes);
+    } else if (arg == "--help" || arg == "-h") {
+      o.help = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option " + arg);
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (o.help) return o;
+  if (positional.empty()) throw UsageError("no command given");
+  o.command = positional[0];
+  const std::vector<std::string> operands(positional.begin() + 1, positional.end());
+  const std::string& c = o.command;
+  if (c == "ports") {
+    if (!operands.empty()) throw UsageError("ports takes no arguments");
+  } else if (c == "update") {
+    if (operands.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
+    o.files = operands;
+  } else if (c == "erase") {
+    if (!operands.empty()) throw UsageError("erase takes no files");
+  } else if (c == "write") {
+    if (operands.empty() || operands.size() % 2 != 0) {
+      throw UsageError("write needs pairs of ADDR FILE");
+    }
+    for (size_t i = 0; i < operands.size(); i += 2) {
+      const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
+      o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
+    }
+    checkImages(o.images);
+  } else if (c == "erase-region") {
+    if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
+    o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
+    o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
+    checkRegion(c, o.address, o.size);
+    if (o.address % kSectorSize != 0 || o.size % kSectorSize != 0) {
+      throw UsageError("erase-region: ADDR and SIZE must be multiples of 4 KiB (0x1000)");
+    }
+  } else if (c == "read") {
+    if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
+    o.address = parseFlashNumber(operands[0], "read: ADDR");
+    o.size = parseFlashNumber(operands[1], "read: SIZE");
+    o.outFile = operands[2];
+    checkRegion(c, o.address, o.size);
+    std::error_code ec;
+    const std::filesystem::path out = pathOf(o.outFile);
+    const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
+    if (o.outFile.empty() || !std::filesystem::is_directory(dir, ec)) {
+      throw UsageError("read: cannot write " + o.outFile + ": no such folder");
+    }
+    if (std::filesystem::is_directory(out, ec)) {
+      throw UsageError("read: " + o.outFile + " is a folder");
+    }
+  } else {
+    throw UsageError("unknown command " + c);
+  }
+  if (o.yes && c != "erase" && c != "erase-region") {
+    throw UsageError("--yes goes with erase and erase-region");
+  }
+  if (o.patchHeader && c != "write") throw UsageError("--patch-header goes with write");
+  if (o.allPorts && !o.ports.empty()) throw UsageError("give --port or --all-ports, not both");
+  return o;
+}
+
+std::string cliUsage() {
+  std::string faults;
+  for (std::string_view n : simFaultNames()) {
+    if (!faults.empty()) faults += ", ";
+    faults += n;
+  }
+  return "usage: flintmoor-cli [--json] ports\n"
+         "       flintmoor-cli [options] update BOOT PART APP\n"
+         "       flintmoor-cli [options] write ADDR FILE [ADDR FILE...]\n"
+         "       flintmoor-cli [options] erase [--yes]\n"
+         "       flintmoor-cli [options] erase-region ADDR SIZE [--yes]\n"
+         "       flintmoor-cli [options] read ADDR SIZE FILE\n"
+         "\n"
+         "update writes BOOT at 0x1000, PART at 0x8000 and APP at 0x10000 of an ESP32's flash;\n"
+         "write writes any images at 4 KiB-aligned addresses (checked before anything is sent:\n"
+         "alignment, the 4 MB flash, overlaps, missing files); erase erases the whole flash,\n"
+         "erase-region SIZE bytes at ADDR (both multiples of 4 KiB); read saves SIZE bytes of\n"
+         "flash at ADDR into FILE once the chip's MD5 of the region matched. Numbers are decimal,\n"
+         "or hexadecimal after 0x, with an optional K or M suffix.\n"
+         "\n"
+         "options:\n"
+         "  --port NAME        serial port (default: ComPort of the settings file); SIM is the\n"
+         "                     virtual ESP32; usb:VID:PID[:SERIAL] picks the port of that USB\n"
+         "                     device. Give it several times to flash several boards at once\n"
+         "  --all-ports        every USB serial port found, each a board of its own\n"
+         "  --json             one JSON object per line on the output for every event\n"
+         "  --ini FILE         settings file (default: the window's Flintmoor.ini, beside\n"
+         "                     the program or in the user's configuration folder)\n"
+         "  --log FILE         write the debug log to FILE (- for the error stream); with\n"
+         "                     several boards FILE.PORT each (lines tagged with the port on -)\n"
+         "  --yes              erase without asking (needed for several boards)\n"
+         "  --patch-header     write: the copy of the image at 0x1000 gets the bootloader\n"
+         "                     header patch of update (DIO mode, 4 MB flash, 40 MHz); the file\n"
+         "                     stays as it is\n"
+         "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"
+         "  --no-skip          through the ROM loader, write every 64 KiB region, also those\n"
+         "                     the chip already holds\n"
+         "  --baud N           the fast line speed for this run (default: FastBaud of the\n"
+         "                     settings); when the line fails there, the job starts again at\n"
+         "                     460800, then 115200 bit/s\n"
+         "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
+         "                     (SIM:N uses FILE.N)\n"
+         "  --sim-fault [SIM:N=]NAME[:N]  with SIM: switch on a fault, for every virtual board\n"
+         "                     or for one (" +
+         faults +
+         ")\n"
+         "  --realtime         with SIM: run at the pace of real hardware\n"
+         "\n"
+         "exit status: 0 success, 1 the job failed (several boards: any board did not succeed),\n"
+         "2 bad usage, 3 no device answered, 4 verify failed, 5 interrupted (Ctrl-C)\n";
+}
+
+}  // namespace flintmoor

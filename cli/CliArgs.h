@@ -1,0 +1,69 @@
+// The command line of flintmoor-cli as data: the options, the command with its operands, and the
+// checks that refuse bad usage before any port is opened.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job/FlashJob.h"
+#include "sim/SimFaults.h"
+
+namespace flintmoor {
+
+// Bad usage: the tool prints the message and the usage and exits with status 2.
+class UsageError : public std::exception {
+ public:
+  explicit UsageError(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// A fault of the virtual chip, for every virtual board ("NAME[:N]") or for one ("SIM:2=NAME[:N]").
+struct BoardSimFault {
+  std::string board;  // "" for every board, else the port name ("SIM", "SIM:2")
+  SimFault fault;
+};
+
+struct CliOptions {
+  // "ports", "update", "erase", "write", "erase-region", "read"
+  std::string command;
+  std::vector<std::string> files;       // update: BOOT PART APP
+  std::vector<FlashImageSpec> images;   // write: in the order given
+  uint32_t address = 0;                 // erase-region, read
+  uint32_t size = 0;                    // erase-region, read
+  std::string outFile;                  // read
+
+  std::vector<std::string> ports;  // --port, in order; "usb:..." resolved later
+  bool allPorts = false;
+  std::optional<std::string> ini;
+  std::optional<std::string> log;
+  std::optional<std::string> simFlash;
+  std::vector<BoardSimFault> simFaults;
+  bool realtime = false;
+  bool romOnly = false;
+  bool noSkip = false;
+  bool patchHeader = false;
+  bool json = false;
+  std::optional<uint32_t> baud;
+  bool yes = false;
+  bool help = false;
+};
+
+// Parses and checks the arguments (without the program name): numbers, alignment, the images of
+// `write` (each file present and not empty, 4 KiB-aligned, inside the 4 MB flash, no two sharing
+// a 4 KiB sector). Raises UsageError.
+CliOptions parseCliArgs(const std::vector<std::string>& args);
+
+// A flash address or size: decimal, or hexadecimal after "0x"; a "K" or "M" suffix multiplies by
+// 1024 or 1048576. Raises UsageError naming `what` and the text.
+uint32_t parseFlashNumber(const std::string& text, const std::string& what);
+
+// True for the virtual chip's port names: "SIM" and "SIM:N" (N from 1).
+bool isSimPort(const std::string& name);
+
+}  // namespace flintmoor
