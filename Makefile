@@ -61,9 +61,11 @@ gui: configure
 
 # Virtual-time throughput of the update job on the virtual ESP32 (on demand, not a test).
 BENCH_IMAGE ?= $(abspath ../shared/bench/app-1m.bin)
+BENCH_REALTIME_SECONDS ?= 30
 bench: configure
-	cmake --build $(BUILD) -j $(JOBS) --target flash_bench
+	cmake --build $(BUILD) -j $(JOBS) --target flash_bench flintmoor-cli
 	$(BUILD)/bench/flash_bench $(BENCH_IMAGE) 921600
+	sh bench/boards.sh $(BUILD) $(BENCH_IMAGE) $(BENCH_REALTIME_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

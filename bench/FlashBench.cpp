@@ -1,6 +1,7 @@
 // Throughput of the update job on the virtual ESP32, in virtual time: an application image written
 // through the ROM loader (first to a blank chip, then unchanged, then with one 64 KiB region
-// changed, and once over a chip full of other data) and through the flasher stub.
+// changed, and once over a chip full of other data) and through the flasher stub; and the image
+// read back through the ROM loader.
 // Usage: flash_bench APP_IMAGE [BAUD]
 #include <array>
 #include <cstdio>
@@ -74,6 +75,10 @@ class Bench {
   VirtualEsp32& chip() { return chip_; }
 
   double run(bool romOnly, const std::array<std::string, 3>& files) {
+    return runPlan(romOnly, updatePlan(files));
+  }
+
+  double runPlan(bool romOnly, const JobPlan& plan) {
     TComIo com(
         clock_,
         [this](const std::string&) -> std::unique_ptr<SerialDevice> {
@@ -85,7 +90,7 @@ class Bench {
     FlashJob& job = flasher.job;
     job.RomOnly = romOnly;
     const int64_t start = clock_.nowUs();
-    if (!job.ButStartClick(2, files)) {
+    if (!job.run(plan)) {
       std::fprintf(stderr, "flash_bench: the job failed: %s\n", view.error.c_str());
       std::exit(1);
     }
@@ -159,6 +164,16 @@ int main(int argc, char** argv) {
 
   Bench stub(baud);
   report("flasher stub, first write to a blank chip", stub.run(false, files("app.bin")));
+
+  // Reading the application back: 64 bytes per READ_FLASH_SLOW, then the chip's MD5 of it.
+  JobPlan read;
+  read.kind = JobPlan::Kind::kRead;
+  read.address = 0x10000;
+  read.size = static_cast<uint32_t>(app.size());
+  read.outFile = (dir / "read.bin").string();
+  const double readSeconds = rom.runPlan(true, read);
+  std::printf("%-44s %9.3f %12.1f %11.3f\n", "read the application back (whole job)", readSeconds,
+              appKbit / readSeconds, appKbit / readSeconds / lineKbit);
 
   std::filesystem::remove_all(dir);
   return 0;

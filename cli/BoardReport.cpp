@@ -177,9 +177,15 @@ class PlainReport final : public Report {
     if (isProgress(*event)) {
       // A quarter at a time is enough in a log.
       const int quarter = percentOf(event->done, event->size) / 25;
-      if (quarter == 0 || event->done == 0) return;
+      int& last = lastQuarter_[line.port];
+      if (quarter == last) return;
+      last = quarter;
       err_ << line.port << ": " << event->done << '/' << event->size << " bytes "
            << quarter * 25 << "%  " << fixed(line.kibPerSecond, 1) << " KiB/s\n";
+    } else if (event->kind == JobEvent::Kind::kImageBegin ||
+               event->kind == JobEvent::Kind::kReadBegin) {
+      lastQuarter_[line.port] = 0;
+      return;
     } else if (event->kind == JobEvent::Kind::kMac) {
       err_ << line.port << ": MAC " << event->text << '\n';
     } else {
@@ -207,6 +213,7 @@ class PlainReport final : public Report {
  private:
   std::ostream& out_;
   std::ostream& err_;
+  std::map<std::string, int> lastQuarter_;  // of the transfer under way, per port
 };
 
 }  // namespace
