@@ -48,11 +48,11 @@ std::vector<PortInfo> pictureOnlyPorts() {
   PortInfo acm;
   acm.name = "/dev/ttyACM0";
   acm.usb = true;
-  acm.vid = 0x303A;
+  acm.vid = 0x1209;
   acm.pid = 0x1001;
   acm.serial = "F4:12:FA:00:11:22";
-  acm.manufacturer = "Espressif";
-  acm.product = "USB JTAG/serial debug unit";
+  acm.manufacturer = "Acme";
+  acm.product = "USB CDC serial port";
   acm.interfaceNumber = 0;
   return {cp2102, acm};
 }

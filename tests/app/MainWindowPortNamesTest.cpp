@@ -27,7 +27,7 @@ class MainWindowPortNamesTest : public MainWindowTest {
     portInfo = {
         usbPort("/dev/ttyUSB2", 0x10c4, 0xea60, "0001", "Silicon Labs",
                 "CP2102N USB to UART Bridge Controller"),
-        usbPort("/dev/ttyACM0", 0x303a, 0x1001, "", "Espressif", "USB JTAG/serial debug unit")};
+        usbPort("/dev/ttyACM0", 0x1209, 0x1001, "", "Acme", "USB CDC serial port")};
   }
 
   QString toolTip(int index) const {
@@ -48,7 +48,7 @@ TEST_F(MainWindowPortNamesTest, ItemsShowShortNamesInTheOrderOfTheFullNamesWithT
   EXPECT_EQ(portList()->currentText(), "ttyUSB10");
   EXPECT_EQ(main->portName(), "/dev/ttyUSB10");
 
-  EXPECT_EQ(toolTip(0), "/dev/ttyACM0\nEspressif USB JTAG/serial debug unit\n303A:1001");
+  EXPECT_EQ(toolTip(0), "/dev/ttyACM0\nAcme USB CDC serial port\n1209:1001");
   EXPECT_EQ(toolTip(1), "/dev/ttyS0");
   EXPECT_EQ(
       toolTip(2),

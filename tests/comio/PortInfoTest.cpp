@@ -39,7 +39,7 @@ TEST(PortInfo, DescriptionJoinsManufacturerAndProductUnlessTheProductNamesItAlre
       "Silicon Labs CP2102N USB to UART Bridge Controller");
   EXPECT_EQ(usbPort("a", 1, 2, "", "FTDI", "ftdi FT232R").description(), "ftdi FT232R");
   EXPECT_EQ(usbPort("a", 1, 2, "", "", "USB Serial").description(), "USB Serial");
-  EXPECT_EQ(usbPort("a", 1, 2, "", "Espressif", "").description(), "Espressif");
+  EXPECT_EQ(usbPort("a", 1, 2, "", "Acme", "").description(), "Acme");
   EXPECT_EQ(usbPort("a", 1, 2, "").description(), "");
 
   PortInfo uart;
@@ -121,7 +121,7 @@ TEST(PortNames, DetailsGiveThePathDescriptionIdsAndSerialWhenKnown) {
       "/dev/ttyUSB0\nSilicon Labs CP2102N USB to UART Bridge Controller\n10C4:EA60 serial 0001");
   EXPECT_EQ(portDetails(usbPort("/dev/ttyUSB1", 0x1a86, 0x7523, "", "", "USB Serial")),
             "/dev/ttyUSB1\nUSB Serial\n1A86:7523");
-  EXPECT_EQ(portDetails(usbPort("/dev/ttyACM0", 0x303a, 0x1001, "")), "/dev/ttyACM0\n303A:1001");
+  EXPECT_EQ(portDetails(usbPort("/dev/ttyACM0", 0x1209, 0x1001, "")), "/dev/ttyACM0\n1209:1001");
   PortInfo uart;
   uart.name = "/dev/ttyS0";
   EXPECT_EQ(portDetails(uart), "/dev/ttyS0");
@@ -145,9 +145,9 @@ TEST(WinDeviceIds, AWholeUsbDeviceGivesItsIdsSerialAndNameWithoutThePortSuffix) 
 TEST(WinDeviceIds, SerialOfACompositeInterfaceOrVendorBusComesFromTheParent) {
   const PortInfo acm = portInfoFromWinDevice(
       "COM7",
-      {"USB\\VID_303A&PID_1001&REV_0101&MI_02", "USB\\VID_303A&PID_1001&MI_02\\6&3F&0&0002",
-       "USB\\VID_303A&PID_1001\\F4:12:FA:00:11:22", "Microsoft", "USB Serial Device (COM7)"});
-  EXPECT_EQ(formatVidPid(acm), "303A:1001");
+      {"USB\\VID_1209&PID_1001&REV_0101&MI_02", "USB\\VID_1209&PID_1001&MI_02\\6&3F&0&0002",
+       "USB\\VID_1209&PID_1001\\F4:12:FA:00:11:22", "Microsoft", "USB Serial Device (COM7)"});
+  EXPECT_EQ(formatVidPid(acm), "1209:1001");
   EXPECT_EQ(acm.interfaceNumber, 2);
   EXPECT_EQ(acm.serial, "F4:12:FA:00:11:22");
   EXPECT_EQ(acm.product, "USB Serial Device");

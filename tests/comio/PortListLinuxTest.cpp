@@ -149,7 +149,7 @@ TEST_F(FakeSysfs, UsbPortsCarryTheIdentityOfTheirDeviceAndInterface) {
 
   // A composite device whose third interface is an ACM port (the interface is the tty's device).
   const std::string acm = bus + "/1-4";
-  usbDevice(acm, "303a", "1001", "F4:12:FA:00:11:22", "Espressif", "USB JTAG/serial debug unit");
+  usbDevice(acm, "1209", "1001", "F4:12:FA:00:11:22", "Acme", "USB CDC serial port");
   attr(acm + "/1-4:1.0", "bInterfaceNumber", "00");
   attr(acm + "/1-4:1.2", "bInterfaceNumber", "02");
   driver(acm + "/1-4:1.2", "bus/usb/drivers/cdc_acm");
@@ -181,10 +181,10 @@ TEST_F(FakeSysfs, UsbPortsCarryTheIdentityOfTheirDeviceAndInterface) {
   EXPECT_EQ(ch340.description(), "USB Serial");
 
   const PortInfo& jtag = ports["/dev/ttyACM0"];
-  EXPECT_EQ(formatVidPid(jtag), "303A:1001");
+  EXPECT_EQ(formatVidPid(jtag), "1209:1001");
   EXPECT_EQ(jtag.serial, "F4:12:FA:00:11:22");
   EXPECT_EQ(jtag.interfaceNumber, 2);
-  EXPECT_EQ(jtag.description(), "Espressif USB JTAG/serial debug unit");
+  EXPECT_EQ(jtag.description(), "Acme USB CDC serial port");
 
   const PortInfo& uart = ports["/dev/ttyS0"];
   EXPECT_FALSE(uart.usb);
