@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the same jobs with the build machine's flintmoor-cli and with flintmoor-cli.exe under Wine,
 # each against its own virtual ESP32, and requires the same flash contents byte for byte, the same
-# exit status and the same output (line ends aside).
+# file from a read job, the same exit status and the same output (line ends aside).
 # Usage: cli-compare.sh HOST_BUILD_DIR WINE_RUN WINDOWS_CLI WORK_DIR
 set -eu
 host_cli=$1/cli/flintmoor-cli
@@ -20,7 +20,14 @@ cd "$work"
 
 failures=0
 
+# keep_read SIDE: moves the file the side's read job saved out of the way of the other side.
+keep_read() {
+  if [ -n "${read_file:-}" ] && [ -f "$read_file" ]; then mv "$read_file" "$name-$1.read"; fi
+}
+
 # run_both NAME EXPECTED_STATUS [cli arguments...]: the flash files start from the same content.
+# With read_file set, the job saves that file (the same name on both sides, so that the outputs
+# can name it alike); each side's copy is kept as NAME-SIDE.read and they must be equal too.
 run_both() {
   name=$1
   expected=$2
@@ -28,12 +35,16 @@ run_both() {
   for side in linux windows; do
     if [ -f start.bin ]; then cp start.bin "$name-$side.bin"; else rm -f "$name-$side.bin"; fi
   done
+  rm -f "$name-linux.read" "$name-windows.read"
+  [ -z "${read_file:-}" ] || rm -f "$read_file"
   status_linux=0
   "$host_cli" --port SIM --sim-flash "$name-linux.bin" "$@" >"$name-linux.out" \
     2>"$name-linux.err" </dev/null || status_linux=$?
+  keep_read linux
   status_windows=0
   "$wine_run" "$win_cli" --port SIM --sim-flash "$name-windows.bin" "$@" >"$name-windows.raw" \
     2>"$name-windows.rawerr" </dev/null || status_windows=$?
+  keep_read windows
   tr -d '\r' <"$name-windows.raw" >"$name-windows.out"
   tr -d '\r' <"$name-windows.rawerr" >"$name-windows.err"
   if [ -n "${os_codes:-}" ]; then
@@ -55,6 +66,13 @@ run_both() {
   cmp -s "$name-linux.bin" "$name-windows.bin" || problem="$problem flash-differs"
   cmp -s "$name-linux.out" "$name-windows.out" || problem="$problem output-differs"
   cmp -s "$name-linux.err" "$name-windows.err" || problem="$problem messages-differ"
+  if [ -n "${read_file:-}" ]; then
+    if [ ! -f "$name-linux.read" ] || [ ! -f "$name-windows.read" ]; then
+      problem="$problem read-file-missing"
+    elif ! cmp -s "$name-linux.read" "$name-windows.read"; then
+      problem="$problem read-file-differs"
+    fi
+  fi
   if [ -n "$problem" ]; then
     echo "FAIL $name:$problem"
     diff "$name-linux.out" "$name-windows.out" || true
@@ -78,6 +96,32 @@ run_both update-rom 0 --rom-only update bootloader.bin partitions.bin applicatio
 cp update-linux.bin start.bin
 run_both erase 0 erase --yes
 run_both erase-refused 0 erase
+# Two images at addresses of their own, into a flash that holds the update. The second one's
+# 16 KiB blocks would reach into the first: through the stub each image erases only its own
+# sectors, so the first image, and everything below the second, stay.
+cp bootloader.bin extra.bin
+printf 'tail of the last sector' >>extra.bin
+run_both write 0 write 0x52000 extra.bin 0x40000 application.bin
+cmp -s -n 262144 start.bin write-windows.bin ||
+  { echo "FAIL write: the flash below 0x40000 changed"; failures=$((failures + 1)); }
+for placed in "application.bin 262144" "extra.bin 335872"; do
+  file=${placed% *}
+  cmp -s -n "$(wc -c <"$file")" "$file" write-windows.bin 0 "${placed#* }" ||
+    { echo "FAIL write: $file is not where it belongs"; failures=$((failures + 1)); }
+done
+# 80 KiB at 0x40000: the application, the erased rest of its last sector and the start of the
+# other image; the file must hold what the flash holds there.
+cp write-linux.bin start.bin
+read_file=region.bin
+run_both read 0 read 0x40000 80K region.bin
+cmp -s -n 70000 application.bin read-windows.read ||
+  { echo "FAIL read: the file does not begin with the application"; failures=$((failures + 1)); }
+cmp -s -n 81920 read-windows.read read-windows.bin 0 262144 ||
+  { echo "FAIL read: the file differs from the flash region"; failures=$((failures + 1)); }
+# The same read as JSON lines: the same events on both sides.
+run_both read-json 0 --json read 0x40000 80K region.bin
+read_file=""
+cp update-linux.bin start.bin
 # At the connect speed a failing block ends the job: there is no slower speed to try.
 run_both failing-block 1 --baud 115200 --sim-fault flash-fail \
   update bootloader.bin partitions.bin application.bin
