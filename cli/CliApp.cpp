@@ -159,14 +159,10 @@ std::unique_ptr<IniFile> openSettings(const CliOptions& o, const CliPlatform& pl
   return std::make_unique<IniFile>(dir.string(), path.filename().string());
 }
 
-// No board to run on: exit 3 with the message.
-class NoBoard : public std::exception {
+// No board to run on: exit 3 with the message alone.
+class NoBoard : public UsageError {
  public:
-  explicit NoBoard(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-
- private:
-  std::string message_;
+  using UsageError::UsageError;
 };
 
 // The boards: --port names (a USB identity resolved to its one port), --all-ports, or the
@@ -512,12 +508,12 @@ int runCli(const std::vector<std::string>& args, const CliStreams& streams,
     }
     if (o.command == "ports") return listPorts(o, streams, platform);
     return runJobs(o, streams, platform);
-  } catch (const UsageError& e) {
-    streams.err << "flintmoor-cli: " << e.what() << "\n\n" << cliUsage() << std::flush;
-    return kExitUsage;
   } catch (const NoBoard& e) {
     streams.err << e.what() << '\n' << std::flush;
     return kExitNoDevice;
+  } catch (const UsageError& e) {
+    streams.err << "flintmoor-cli: " << e.what() << "\n\n" << cliUsage() << std::flush;
+    return kExitUsage;
   } catch (const std::exception& e) {
     // Whatever else fails around the job ends the tool with its message, not with an abort.
     if (json) {

@@ -3,22 +3,10 @@
 #include "MainWindowFixture.h"
 #include "base/Error.h"
 #include "job/IniFile.h"
+#include "tests/support/UsbPort.h"
 
 namespace flintmoor::testing {
 namespace {
-
-PortInfo usbPort(const std::string& name, uint16_t vid, uint16_t pid, const std::string& serial,
-                 const std::string& manufacturer, const std::string& product) {
-  PortInfo port;
-  port.name = name;
-  port.usb = true;
-  port.vid = vid;
-  port.pid = pid;
-  port.serial = serial;
-  port.manufacturer = manufacturer;
-  port.product = product;
-  return port;
-}
 
 class MainWindowPortNamesTest : public MainWindowTest {
  protected:

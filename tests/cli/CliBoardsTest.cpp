@@ -13,6 +13,7 @@
 #include "base/Error.h"
 #include "sim/SimFlash.h"
 #include "tests/cli/CliFixture.h"
+#include "tests/support/UsbPort.h"
 
 namespace flintmoor::test {
 namespace {
@@ -398,21 +399,10 @@ TEST_F(CliBoards, JsonReportsErrorsAndResultsOfEveryBoardAndTheExitCodesSayWhy) 
 }
 
 TEST_F(CliBoards, PortsShowTheirUsbIdentityAndUsbChoosesByIt) {
-  PortInfo cp210x;
-  cp210x.name = "/dev/ttyUSB1";
-  cp210x.usb = true;
-  cp210x.vid = 0x10C4;
-  cp210x.pid = 0xEA60;
-  cp210x.serial = "0001";
-  cp210x.manufacturer = "Silicon Labs";
-  cp210x.product = "CP2102N USB to UART Bridge Controller";
-  PortInfo ch340 = cp210x;
-  ch340.name = "/dev/ttyUSB0";
-  ch340.vid = 0x1A86;
-  ch340.pid = 0x7523;
-  ch340.serial.clear();
-  ch340.manufacturer.clear();
-  ch340.product = "USB Serial";
+  using flintmoor::testing::usbPort;
+  const PortInfo cp210x = usbPort("/dev/ttyUSB1", 0x10C4, 0xEA60, "0001", "Silicon Labs",
+                                  "CP2102N USB to UART Bridge Controller");
+  const PortInfo ch340 = usbPort("/dev/ttyUSB0", 0x1A86, 0x7523, "", "", "USB Serial");
   PortInfo twin = cp210x;
   twin.name = "/dev/ttyUSB2";
   twin.serial = "0002";

@@ -7,23 +7,13 @@
 
 #include "base/Error.h"
 #include "comio/PortInfo.h"
+#include "tests/support/UsbPort.h"
 
 using namespace flintmoor;
 
 namespace {
 
-PortInfo usbPort(const std::string& name, uint16_t vid, uint16_t pid, const std::string& serial,
-                 const std::string& manufacturer = "", const std::string& product = "") {
-  PortInfo port;
-  port.name = name;
-  port.usb = true;
-  port.vid = vid;
-  port.pid = pid;
-  port.serial = serial;
-  port.manufacturer = manufacturer;
-  port.product = product;
-  return port;
-}
+using flintmoor::testing::usbPort;
 
 std::vector<std::string> names(const std::vector<PortInfo>& ports) {
   std::vector<std::string> out;
