@@ -476,7 +476,9 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
     for (int i = 0; i < 3; ++i) {
       const FileCheck check = checkImageFile(i, o.files[i], checkLog);
       if (!check.ok) {
-        (o.json ? s.err : s.out) << kFieldNames[i] << ": " << check.hint << '\n';
+        const std::string text = std::string(kFieldNames[i]) + ": " + check.hint;
+        s.out << (o.json ? JsonObject().add("event", "error").add("message", text).text() : text)
+              << '\n';
         allOk = false;
       }
     }

@@ -389,6 +389,11 @@ TEST_F(CliBoards, JsonReportsErrorsAndResultsOfEveryBoardAndTheExitCodesSayWhy) 
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors.begin()->rfind("SIM:2: No Device Found!", 0), 0u);
 
+  // A file refused before the job is an error line too.
+  EXPECT_EQ(run({"--json", "--port", "SIM", "update", files[0], files[0], files[2]}),
+            kExitJobFailed);
+  EXPECT_EQ(parseJsonLines(out.str()).front().at("message"), "Partitions: Filesize Error");
+
   EXPECT_EQ(run({"--json", "--port", "SIM", "--sim-fault", "silent", "erase", "--yes"}),
             kExitNoDevice);
   EXPECT_EQ(parseJsonLines(out.str()).back().at("result"), "no-device");
