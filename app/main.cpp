@@ -108,6 +108,7 @@ int main(int argc, char** argv) {
   com.UsbLog = &debug;
   com.CurrentPortText = [&mainWindow] { return mainWindow.portName(); };
   com.DevicePortName = [&usb](const std::string& path) { return usb.DevicePortName(path); };
+  com.DeviceVendorId = [&usb](const std::string& path) { return usb.DeviceVendorId(path); };
 #if defined(__linux__)
   std::unique_ptr<QSocketNotifier> usbWatch;
   if (usb.fd() >= 0) {

@@ -4,6 +4,7 @@
 // U_Usb_win.cpp (a hidden window registered for device notifications).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ class TComponentUSB {
   // "/dev/ttyUSB0"), or empty when it provided none or is unknown. Valid for a removed device
   // while OnUSBRemove runs. Never raises on Linux; on Windows a registry failure gives empty.
   std::string DevicePortName(const std::string& path) const;
+  // The USB vendor id of the device at `path` while it is present, where a system service is
+  // known to claim serial adapters (brltty on Linux); 0 when unknown and always 0 elsewhere.
+  uint16_t DeviceVendorId(const std::string& path) const;
 
 #if defined(__linux__)
   // The monitor's file descriptor (non-blocking, close-on-exec), or -1 when the system refused the

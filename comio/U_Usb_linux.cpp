@@ -5,6 +5,7 @@
 #include <libudev.h>
 
 #include <exception>
+#include <fstream>
 #include <memory>
 
 #include "comio/U_Usb.h"
@@ -117,6 +118,14 @@ TComponentUSB::~TComponentUSB() = default;
 
 std::string TComponentUSB::DevicePortName(const std::string& path) const {
   return impl_->tracker.PortName(path);
+}
+
+uint16_t TComponentUSB::DeviceVendorId(const std::string& path) const {
+  // The USB device's own sysfs attribute, hexadecimal text, readable while it is present.
+  std::ifstream in(path + "/idVendor");
+  unsigned vendor = 0;
+  if (!(in >> std::hex >> vendor) || vendor > 0xFFFF) return 0;
+  return static_cast<uint16_t>(vendor);
 }
 
 int TComponentUSB::fd() const {

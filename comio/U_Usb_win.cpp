@@ -196,6 +196,10 @@ TComponentUSB::~TComponentUSB() {
   impl_->Destroy();
 }
 
+uint16_t TComponentUSB::DeviceVendorId(const std::string&) const {
+  return 0;  // no service on Windows claims serial adapters as they arrive
+}
+
 std::string TComponentUSB::DevicePortName(const std::string& path) const {
   const std::string key = RelativeKeyPath(DeviceKeyPath(path));
   if (key.empty()) return {};

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,10 +86,16 @@ class TComIo {
   Log* UsbLog = nullptr;
   std::function<std::string()> CurrentPortText;
   std::function<std::string(const std::string& path)> DevicePortName;
+  // The USB vendor id of an arrived device (0 when unknown), where a system service is known to
+  // claim serial adapters as they arrive: a CH34x or CP210x adapter that is removed within
+  // kVanishMs of its arrival then adds a line naming that service (brltty) to the trace.
+  std::function<uint16_t(const std::string& path)> DeviceVendorId;
+  static constexpr int64_t kVanishMs = 3000;
 
  private:
   Clock& clock_;
   PortLister lister_;
+  std::map<std::string, int64_t> adapterArrivals_;  // CH34x/CP210x paths and their arrival (ms)
   std::vector<uint8_t> textOut_;  // ComWriteStr's bytes, kept to avoid an allocation per frame
 };
 

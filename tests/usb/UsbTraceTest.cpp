@@ -2,6 +2,8 @@
 // the serial link module's handlers, which write the debug log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -94,6 +96,28 @@ TEST_F(HotPlugTrace, RemovingTheDeviceOfTheShownPort_LogsCloseComAfterTheRemoval
   EXPECT_EQ(lines(), Lines({"ARRIVE: " + kBridge, "ARRIVE: " + kAcm, "REMOVE: " + kBridge,
                             "REMOVE: " + kAcm, "CLOSE COM"}));
   EXPECT_EQ(tracker_.size(), 0u);
+}
+
+TEST_F(HotPlugTrace, AnAdapterThatVanishesRightAfterArriving_PointsAtBrltty) {
+  const std::string hint =
+      "A CH34x/CP210x serial adapter vanished right after it arrived: the braille display "
+      "service brltty may have claimed it; remove the brltty package or disable its udev rules";
+  std::map<std::string, uint16_t> vendors = {{kBridge, 0x1A86}, {kAcm, 0x2E8A}};
+  com_.DeviceVendorId = [&](const std::string& path) { return vendors[path]; };
+  shown_ = "/dev/ttyUSB9";
+
+  Plug(kBridge, "", "");  // claimed at once: no tty ever appears
+  clock_.sleepMs(TComIo::kVanishMs - 1);
+  Unplug(kBridge, "", "");
+  EXPECT_EQ(lines(), Lines({"ARRIVE: " + kBridge, "REMOVE: " + kBridge, hint}));
+
+  // Pulled out later, or a board of another maker: nothing more than the trace.
+  Plug(kBridge, kBridgeTty, "/dev/ttyUSB0");
+  clock_.sleepMs(TComIo::kVanishMs);
+  Unplug(kBridge, kBridgeTty, "/dev/ttyUSB0");
+  Plug(kAcm, "", "");
+  Unplug(kAcm, "", "");
+  EXPECT_EQ(std::count(lines().begin(), lines().end(), hint), 1);
 }
 
 TEST_F(HotPlugTrace, EmptyDropDownAndDeviceWithoutPort_BothEmpty_LogsCloseCom) {
