@@ -309,6 +309,38 @@ TEST_F(CommandTest, RomFlashStartWaitsLongerForLargerRegions) {
   EXPECT_EQ(Bytes(restarted.begin() + 8, restarted.begin() + 16), words({1, 0}));
 }
 
+TEST_F(CommandTest, ReadFlashSlowTakesTheAskedBytesFromAPaddedOrExactAnswer) {
+  Bytes flash(64);
+  for (size_t i = 0; i < flash.size(); ++i) flash[i] = uint8_t(0xA0 + i);
+  std::array<uint8_t, 64> out{};
+
+  // The ROM answers 64 bytes whatever was asked: only the asked 10 are taken.
+  line.answerNext(ScriptedLine::reply(0x0E, cat(flash, {0, 0, 0, 0})));
+  esp->readFlashSlow(0x3000, 10, out.data());
+  EXPECT_EQ(lastPacket(), cat(header(0x0E, 8), words({0x3000, 10})));
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 10), Bytes(flash.begin(), flash.begin() + 10));
+  EXPECT_EQ(out[10], 0);
+
+  // An answer of exactly the bytes asked is as good.
+  out.fill(0);
+  line.answerNext(
+      ScriptedLine::reply(0x0E, cat(Bytes(flash.begin(), flash.begin() + 3), {0, 0, 0, 0})));
+  esp->readFlashSlow(0x3000, 3, out.data());
+  EXPECT_EQ(out[2], flash[2]);
+
+  // Too few bytes, a failure status, or more than 64 asked: an error, and nothing written.
+  out.fill(0);
+  const std::array<Bytes, 2> refused = {
+      ScriptedLine::reply(0x0E, cat(Bytes(flash.begin(), flash.begin() + 8), {0, 0, 0, 0})),
+      ScriptedLine::reply(0x0E, cat(flash, {1, 0x09, 0, 0}))};
+  for (const Bytes& answer : refused) {
+    line.answerNext(answer);
+    EXPECT_EQ(messageOf([&] { esp->readFlashSlow(0, 16, out.data()); }), "Error Read Flash");
+  }
+  EXPECT_EQ(messageOf([&] { esp->readFlashSlow(0, 65, out.data()); }), "Error Read Flash");
+  EXPECT_EQ(out, (std::array<uint8_t, 64>{}));
+}
+
 TEST_F(CommandTest, FlashMd5ReadsRomAndStubAnswers) {
   const std::array<uint8_t, 16> expected = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
                                             0xFE, 0xDC, 0xBA, 0x98, 0x76, 0x54, 0x32, 0x10};

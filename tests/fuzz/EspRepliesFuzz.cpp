@@ -236,6 +236,18 @@ const std::vector<Command>& commands() {
         return true;
       },
       [](TEsp& esp) {
+        // 40 bytes asked: the answer may claim up to 64; nothing lands past the 40, nor anything
+        // at all when the read fails.
+        std::array<uint8_t, 64> out;
+        out.fill(0x77);
+        try {
+          esp.readFlashSlow(0x2000, 40, out.data());
+        } catch (const Exception&) {
+          return std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0x77; });
+        }
+        return std::all_of(out.begin() + 40, out.end(), [](uint8_t b) { return b == 0x77; });
+      },
+      [](TEsp& esp) {
         esp.eraseChip();
         return true;
       },
