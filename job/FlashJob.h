@@ -1,9 +1,9 @@
 // The flash job without any toolkit: the image-file check, the name stripping of a file field,
-// and the erase and update jobs (connect, identify, MAC, speed, stub or ROM loader, erase or write
-// and verify, reset). It reaches the user only through JobView and the Log.
+// and the jobs (connect, identify, MAC, speed, stub or ROM loader; erase, write and verify, erase
+// a region or read flash back; reset). It reaches the user only through JobView and the Log.
 //
-// For the front ends (main window, command line): checkImageFile, stripProgDir, and FlashJob with
-// ButStartClick(tag, files) and running() are the stable interface; keep to them.
+// For the front ends: checkImageFile, stripProgDir, and FlashJob with ButStartClick(tag, files)
+// (the window's erase and update) or run(plan), running() and outcome() are the stable interface.
 #pragma once
 
 #include <array>
