@@ -126,7 +126,8 @@ std::string boardText(const BoardLine& line) {
                      "  ";
   if (line.finished) {
     text += outcomeName(line.outcome);
-    if (!line.error.empty()) text += ": " + line.error;
+    // One line per board, or the redraw loses its place: the first line of the message.
+    if (!line.error.empty()) text += ": " + line.error.substr(0, line.error.find('\n'));
     return text;
   }
   text += line.phase;

@@ -328,6 +328,15 @@ TEST_F(CliBoards, OnATerminalEachBoardHasOneLineRedrawnInPlace) {
   EXPECT_NE(text.find("\rSIM:1  02:00:5E:10:20:30  ok\x1b[K\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\rSIM:2  02:00:5E:10:20:30  ok\x1b[K\n"), std::string::npos) << text;
 
+  // A message of two lines keeps to the board's one line.
+  EXPECT_EQ(run({"--port", "SIM:1", "--port", "SIM:2", "--sim-fault", "SIM:1=silent", "erase",
+                 "--yes"},
+                "", true),
+            kExitJobFailed);
+  EXPECT_NE(err.str().find("\rSIM:1  --:--:--:--:--:--  no-device: No Device Found!\x1b[K\n"),
+            std::string::npos)
+      << err.str();
+
   // NO_COLOR asks for plain output on a terminal too.
   platform.exeDir = dir.string();
   std::istringstream in;
