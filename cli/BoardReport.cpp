@@ -260,7 +260,12 @@ std::string resultTable(const std::vector<const BoardLine*>& lines) {
   for (const BoardLine* line : lines) {
     table += pad(line->port, portWidth) + "  " + pad(line->mac.empty() ? "-" : line->mac, 17) +
              "  " + pad(outcomeName(line->outcome), 13) + "  " + fixed(line->seconds, 3);
-    if (!line->error.empty()) table += "  " + line->error.substr(0, line->error.find('\n'));
+    if (!line->error.empty()) {
+      // The whole message on the board's row: its lines joined.
+      std::string message = line->error;
+      std::replace(message.begin(), message.end(), '\n', ' ');
+      table += "  " + message;
+    }
     table += '\n';
   }
   return table;
