@@ -36,25 +36,22 @@ using flintmoor::PortInfo;
 
 // The made-up ports of --screenshot-ports.
 std::vector<PortInfo> pictureOnlyPorts() {
-  PortInfo cp2102;
-  cp2102.name = "/dev/ttyUSB0";
-  cp2102.usb = true;
-  cp2102.vid = 0x10C4;
-  cp2102.pid = 0xEA60;
-  cp2102.serial = "0001";
-  cp2102.manufacturer = "Silicon Labs";
-  cp2102.product = "CP2102N USB to UART Bridge Controller";
-  cp2102.interfaceNumber = 0;
-  PortInfo acm;
-  acm.name = "/dev/ttyACM0";
-  acm.usb = true;
-  acm.vid = 0x1209;
-  acm.pid = 0x1001;
-  acm.serial = "F4:12:FA:00:11:22";
-  acm.manufacturer = "Acme";
-  acm.product = "USB CDC serial port";
-  acm.interfaceNumber = 0;
-  return {cp2102, acm};
+  const auto usb = [](const char* name, uint16_t vid, uint16_t pid, const char* serial,
+                      const char* manufacturer, const char* product) {
+    PortInfo port;
+    port.name = name;
+    port.usb = true;
+    port.vid = vid;
+    port.pid = pid;
+    port.serial = serial;
+    port.manufacturer = manufacturer;
+    port.product = product;
+    port.interfaceNumber = 0;
+    return port;
+  };
+  return {usb("/dev/ttyUSB0", 0x10C4, 0xEA60, "0001", "Silicon Labs",
+              "CP2102N USB to UART Bridge Controller"),
+          usb("/dev/ttyACM0", 0x1209, 0x1001, "F4:12:FA:00:11:22", "Acme", "USB CDC serial port")};
 }
 
 // Saves the screen area that the visible windows (the main window, the pop-up, a tooltip) cover.
