@@ -98,8 +98,7 @@ class JsonReport final : public Report {
     }
     out_ << o.text() << '\n' << std::flush;
   }
-  void message(const BoardLine& line, const std::string& kind,
-                 const std::string& text) override {
+  void message(const BoardLine& line, const std::string& kind, const std::string& text) override {
     JsonObject o;
     o.add("port", line.port).add("event", kind).add(kind == "error" ? "message" : "text", text);
     out_ << o.text() << '\n' << std::flush;
@@ -122,8 +121,7 @@ class JsonReport final : public Report {
 };
 
 std::string boardText(const BoardLine& line) {
-  std::string text = line.port + "  " + (line.mac.empty() ? "--:--:--:--:--:--" : line.mac) +
-                     "  ";
+  std::string text = line.port + "  " + (line.mac.empty() ? "--:--:--:--:--:--" : line.mac) + "  ";
   if (line.finished) {
     text += outcomeName(line.outcome);
     // One line per board, or the redraw loses its place: the first line of the message.
@@ -181,8 +179,8 @@ class PlainReport final : public Report {
       int& last = lastQuarter_[line.port];
       if (quarter == last) return;
       last = quarter;
-      err_ << line.port << ": " << event->done << '/' << event->size << " bytes "
-           << quarter * 25 << "%  " << fixed(line.kibPerSecond, 1) << " KiB/s\n";
+      err_ << line.port << ": " << event->done << '/' << event->size << " bytes " << quarter * 25
+           << "%  " << fixed(line.kibPerSecond, 1) << " KiB/s\n";
     } else if (event->kind == JobEvent::Kind::kImageBegin ||
                event->kind == JobEvent::Kind::kReadBegin) {
       lastQuarter_[line.port] = 0;
@@ -194,8 +192,7 @@ class PlainReport final : public Report {
     }
     err_ << std::flush;
   }
-  void message(const BoardLine& line, const std::string& kind,
-                 const std::string& text) override {
+  void message(const BoardLine& line, const std::string& kind, const std::string& text) override {
     if (kind == "status") {
       // The connection adds one "#" per try: a line for the attempt, not for every try.
       if (!text.empty() && text.back() == '#') return;
@@ -255,8 +252,8 @@ std::string resultTable(const std::vector<const BoardLine*>& lines) {
     if (text.size() < width) text.append(width - text.size(), ' ');
     return text;
   };
-  std::string table = pad("PORT", portWidth) + "  " + pad("MAC", 17) + "  " +
-                      pad("RESULT", 13) + "  SECONDS\n";
+  std::string table =
+      pad("PORT", portWidth) + "  " + pad("MAC", 17) + "  " + pad("RESULT", 13) + "  SECONDS\n";
   for (const BoardLine* line : lines) {
     table += pad(line->port, portWidth) + "  " + pad(line->mac.empty() ? "-" : line->mac, 17) +
              "  " + pad(outcomeName(line->outcome), 13) + "  " + fixed(line->seconds, 3);

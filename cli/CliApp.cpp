@@ -133,8 +133,8 @@ int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platf
     } else if (!p.usb) {
       s.out << p.name << '\n';
     } else {
-      std::string line = p.name + std::string(width - p.name.size(), ' ') + "  " +
-                         formatVidPid(p) + "  " + (p.serial.empty() ? "-" : p.serial);
+      std::string line = p.name + std::string(width - p.name.size(), ' ') + "  " + formatVidPid(p) +
+                         "  " + (p.serial.empty() ? "-" : p.serial);
       const std::string description = p.description();
       if (!description.empty()) line += "  " + description;
       s.out << line << '\n';
@@ -179,18 +179,18 @@ std::vector<std::string> resolvePorts(const CliOptions& o, const CliPlatform& pl
   }
   std::optional<std::vector<PortInfo>> infos;
   for (const std::string& given : o.ports) {
-    std::optional<UsbPortSpec> spec;
+    std::optional<UsbPortId> wanted;
     try {
-      spec = parseUsbPortSpec(given);
+      wanted = parseUsbPortId(given);
     } catch (const Exception& e) {
       throw UsageError(e.what());
     }
-    if (!spec) {
+    if (!wanted) {
       ports.push_back(given);
       continue;
     }
     if (!infos) infos = portInfos(platform);
-    const std::vector<PortInfo> found = matchUsbPort(*spec, *infos);
+    const std::vector<PortInfo> found = matchUsbPort(*wanted, *infos);
     if (found.size() == 1) {
       ports.push_back(found[0].name);
       continue;
@@ -295,9 +295,9 @@ class BoardRig {
     if (chip_) {
       // Let the reset pulse take effect, and say what the chip does now.
       virtualClock_.sleepMs(50);
-      log.S(std::string("Virtual chip: ") +
-            (chip_->mode() == VirtualEsp32::Mode::kApplication ? "running its application"
-                                                               : "not running its application"));
+      log.S(std::string("Virtual chip: ") + (chip_->mode() == VirtualEsp32::Mode::kApplication
+                                                 ? "running its application"
+                                                 : "not running its application"));
       if (!flashFile_.empty()) {
         try {
           chip_->flash().save(flashFile_);
@@ -348,8 +348,7 @@ std::string virtualTimeText(int64_t us) {
 
 // One board on the terminal: status and progress on the error stream, the MAC and the last line
 // ("OK" or the error) on the output, as the window shows them.
-int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config,
-                  BoardRig& rig) {
+int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config, BoardRig& rig) {
   std::mutex errMutex;
   std::ofstream logFile;
   const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile);

@@ -2,12 +2,11 @@
 // the settings, the virtual chip on the port "SIM", and the erase and update jobs.
 #pragma once
 
+#include <functional>
 #include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
-
-#include <functional>
 
 #include "comio/PortInfo.h"
 #include "comio/SerialDevice.h"

@@ -42,7 +42,8 @@ BoardSimFault parseBoardSimFault(const std::string& text) {
     f.board = text.substr(0, eq);
     name = text.substr(eq + 1);
     if (!isSimPort(f.board)) {
-      throw UsageError("--sim-fault " + text + ": \"" + f.board + "\" is no virtual board (SIM, SIM:N)");
+      throw UsageError("--sim-fault " + text + ": \"" + f.board +
+                       "\" is no virtual board (SIM, SIM:N)");
     }
   }
   try {
@@ -62,14 +63,14 @@ std::filesystem::path pathOf(const std::string& name) {
 }
 
 // The images of `write`: every check that needs no chip.
-void checkImages(std::vector<FlashImageSpec>& images) {
+void checkImages(std::vector<ImageToWrite>& images) {
   struct Extent {
     uint64_t begin, end;  // whole sectors: the loader erases each sector a write touches
     size_t index;
   };
   std::vector<Extent> extents;
   for (size_t i = 0; i < images.size(); ++i) {
-    const FlashImageSpec& image = images[i];
+    const ImageToWrite& image = images[i];
     const std::string at = image.file + " at " + hex(image.address);
     if (image.address % kSectorSize != 0) {
       throw UsageError(at + ": the address must be a multiple of 4 KiB (0x1000)");
@@ -93,11 +94,11 @@ void checkImages(std::vector<FlashImageSpec>& images) {
             [](const Extent& a, const Extent& b) { return a.begin < b.begin; });
   for (size_t i = 1; i < extents.size(); ++i) {
     if (extents[i].begin < extents[i - 1].end) {
-      const FlashImageSpec& a = images[extents[i - 1].index];
-      const FlashImageSpec& b = images[extents[i].index];
+      const ImageToWrite& a = images[extents[i - 1].index];
+      const ImageToWrite& b = images[extents[i].index];
       throw UsageError("images overlap: " + a.file + " at " + hex(a.address) + " reaches " +
-                       hex(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file +
-                       " at " + hex(b.address));
+                       hex(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file + " at " +
+                       hex(b.address));
     }
   }
 }
@@ -116,9 +117,9 @@ bool isSimPort(const std::string& name) {
   if (name == "SIM") return true;
   if (name.rfind("SIM:", 0) != 0 || name.size() == 4) return false;
   const std::string digits = name.substr(4);
-  return digits[0] != '0' && std::all_of(digits.begin(), digits.end(), [](char c) {
-           return c >= '0' && c <= '9';
-         }) && digits.size() <= 6;
+  return digits[0] != '0' &&
+         std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+         digits.size() <= 6;
 }
 
 uint32_t parseFlashNumber(const std::string& text, const std::string& what) {

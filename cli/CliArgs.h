@@ -32,11 +32,11 @@ struct BoardSimFault {
 struct CliOptions {
   // "ports", "update", "erase", "write", "erase-region", "read"
   std::string command;
-  std::vector<std::string> files;       // update: BOOT PART APP
-  std::vector<FlashImageSpec> images;   // write: in the order given
-  uint32_t address = 0;                 // erase-region, read
-  uint32_t size = 0;                    // erase-region, read
-  std::string outFile;                  // read
+  std::vector<std::string> files;    // update: BOOT PART APP
+  std::vector<ImageToWrite> images;  // write: in the order given
+  uint32_t address = 0;              // erase-region, read
+  uint32_t size = 0;                 // erase-region, read
+  std::string outFile;               // read
 
   std::vector<std::string> ports;  // --port, in order; "usb:..." resolved later
   bool allPorts = false;

@@ -74,7 +74,7 @@ bool isWholeUsbDevice(std::string_view instanceId) {
          findNoCase(instanceId.substr(0, last), "&MI_") == std::string_view::npos;
 }
 
-[[noreturn]] void badSpec(std::string_view text, const std::string& why) {
+[[noreturn]] void badId(std::string_view text, const std::string& why) {
   throw Exception("Bad port \"" + std::string(text) + "\": " + why +
                   " (expected usb:VID:PID or usb:VID:PID:SERIAL, VID and PID in hex)");
 }
@@ -98,31 +98,31 @@ std::string formatVidPid(const PortInfo& port) {
   return text;
 }
 
-std::optional<UsbPortSpec> parseUsbPortSpec(std::string_view text) {
+std::optional<UsbPortId> parseUsbPortId(std::string_view text) {
   if (!startsWithNoCase(text, "usb:")) return std::nullopt;
   const std::string_view rest = text.substr(4);
   const size_t colon = rest.find(':');
-  if (colon == std::string_view::npos) badSpec(text, "no PID");
+  if (colon == std::string_view::npos) badId(text, "no PID");
   const size_t colon2 = rest.find(':', colon + 1);
   const std::string_view pidText = rest.substr(
       colon + 1, colon2 == std::string_view::npos ? std::string_view::npos : colon2 - colon - 1);
   const std::optional<uint16_t> vid = parseHex(rest.substr(0, colon), 4);
-  if (!vid) badSpec(text, "the VID is not 1 to 4 hex digits");
+  if (!vid) badId(text, "the VID is not 1 to 4 hex digits");
   const std::optional<uint16_t> pid = parseHex(pidText, 4);
-  if (!pid) badSpec(text, "the PID is not 1 to 4 hex digits");
-  UsbPortSpec spec{*vid, *pid, std::nullopt};
+  if (!pid) badId(text, "the PID is not 1 to 4 hex digits");
+  UsbPortId id{*vid, *pid, std::nullopt};
   if (colon2 != std::string_view::npos) {
-    if (colon2 + 1 == rest.size()) badSpec(text, "empty serial");
-    spec.serial = std::string(rest.substr(colon2 + 1));
+    if (colon2 + 1 == rest.size()) badId(text, "empty serial");
+    id.serial = std::string(rest.substr(colon2 + 1));
   }
-  return spec;
+  return id;
 }
 
-std::vector<PortInfo> matchUsbPort(const UsbPortSpec& spec, const std::vector<PortInfo>& ports) {
+std::vector<PortInfo> matchUsbPort(const UsbPortId& id, const std::vector<PortInfo>& ports) {
   std::vector<PortInfo> found;
   for (const PortInfo& port : ports) {
-    if (!port.usb || port.vid != spec.vid || port.pid != spec.pid) continue;
-    if (spec.serial && port.serial != *spec.serial) continue;
+    if (!port.usb || port.vid != id.vid || port.pid != id.pid) continue;
+    if (id.serial && port.serial != *id.serial) continue;
     found.push_back(port);
   }
   return found;

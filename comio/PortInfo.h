@@ -35,7 +35,7 @@ using PortInfoLister = std::function<std::vector<PortInfo>()>;
 std::string formatVidPid(const PortInfo& port);
 
 // A port chosen by its USB identity.
-struct UsbPortSpec {
+struct UsbPortId {
   uint16_t vid = 0;
   uint16_t pid = 0;
   std::optional<std::string> serial;  // compared exactly; none: any serial
@@ -45,10 +45,10 @@ struct UsbPortSpec {
 // digits, in any case; SERIAL non-empty, everything after the third colon, colons included).
 // nullopt when text does not begin with "usb:" (an ordinary port name). Raises Exception naming
 // the expected form when it begins with "usb:" but is malformed.
-std::optional<UsbPortSpec> parseUsbPortSpec(std::string_view text);
+std::optional<UsbPortId> parseUsbPortId(std::string_view text);
 
-// The ports of `ports` that carry the spec's identity, in their order (none, one or several).
-std::vector<PortInfo> matchUsbPort(const UsbPortSpec& spec, const std::vector<PortInfo>& ports);
+// The ports of `ports` that carry the identity of `id`, in their order (none, one or several).
+std::vector<PortInfo> matchUsbPort(const UsbPortId& id, const std::vector<PortInfo>& ports);
 
 // The name as the window lists it: the text after "/dev/" ("ttyUSB0"); other names unchanged
 // ("COM5", "SIM").

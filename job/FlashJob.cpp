@@ -14,15 +14,15 @@
 #include <system_error>
 #include <vector>
 
-#include "job/ComEsp.h"
-#include "job/JobView.h"
 #include "base/Error.h"
 #include "base/Md5.h"
 #include "comio/uComIo.h"
-#include "log/Log.h"
 #include "esp/Deflate.h"
 #include "esp/StubResource.h"
 #include "esp/uEsp.h"
+#include "job/ComEsp.h"
+#include "job/JobView.h"
+#include "log/Log.h"
 
 namespace flintmoor {
 
@@ -292,8 +292,8 @@ void FlashJob::pump() {
   checkStop();
 }
 
-void FlashJob::event(JobEvent::Kind kind, const std::string& file, uint32_t address,
-                     uint32_t size, uint32_t done, const std::string& text) {
+void FlashJob::event(JobEvent::Kind kind, const std::string& file, uint32_t address, uint32_t size,
+                     uint32_t done, const std::string& text) {
   view_.jobEvent(JobEvent{kind, text, file, address, size, done});
 }
 
@@ -363,7 +363,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
       eraseJob();
       break;
     case Kind::kWrite:
-      for (const FlashImageSpec& image : plan.images) FlashImage(image, plan.eraseWholeBlocks);
+      for (const ImageToWrite& image : plan.images) FlashImage(image, plan.eraseWholeBlocks);
       break;
     case Kind::kEraseRegion:
       eraseRegionJob(plan.address, plan.size);
@@ -402,10 +402,9 @@ void FlashJob::eraseJob() {
 
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   if (!eraseAnswer_) {
-    eraseAnswer_ = view_.execute("Erase " + std::to_string(size) + " bytes at " + hex(address) +
-                                     "?",
-                                 mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo),
-                                 config_.DoBeep);
+    eraseAnswer_ =
+        view_.execute("Erase " + std::to_string(size) + " bytes at " + hex(address) + "?",
+                      mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
   }
   if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
@@ -449,9 +448,9 @@ void FlashJob::readJob(const JobPlan& plan) {
   view_.processEvents();
 }
 
-bool FlashJob::FlashImage(const FlashImageSpec& spec, bool eraseWholeBlocks) {
-  const std::string& name = spec.file;
-  const uint32_t address = spec.address;
+bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
+  const std::string& name = wanted.file;
+  const uint32_t address = wanted.address;
   view_.setStatusText(displayFileName(name));
   pump();
 
@@ -461,7 +460,7 @@ bool FlashJob::FlashImage(const FlashImageSpec& spec, bool eraseWholeBlocks) {
 
   // The bootloader is written for DIO mode and a 4 MB flash at 40 MHz whatever its header says;
   // only this copy changes, never the file.
-  if (spec.patchHeader && size >= 4 && image[0] == 0xE9) {
+  if (wanted.patchHeader && size >= 4 && image[0] == 0xE9) {
     image[2] = 0x02;
     image[3] = 0x20;
     log_.BUFF(image.data(), static_cast<int>(std::min<uint32_t>(size, 6)));

@@ -48,7 +48,7 @@ std::string displayFileName(const std::string& name);
 
 // One image to write: its file, its flash address, and whether the copy sent gets the bootloader
 // header patch (DIO mode, 4 MB flash, 40 MHz).
-struct FlashImageSpec {
+struct ImageToWrite {
   std::string file;
   uint32_t address = 0;
   bool patchHeader = false;
@@ -63,7 +63,7 @@ struct JobPlan {
     kRead,         // `size` bytes at `address` into `outFile`, through the ROM loader
   };
   Kind kind = Kind::kWrite;
-  std::vector<FlashImageSpec> images;
+  std::vector<ImageToWrite> images;
   // Through the flasher stub, each image's FLASH_BEGIN announces whole 16 KiB blocks to erase, as
   // the update always has; false announces only the 4 KiB sectors the image covers, so that
   // images written next to other data leave it alone.
@@ -125,7 +125,7 @@ class FlashJob {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
-  bool FlashImage(const FlashImageSpec& spec, bool eraseWholeBlocks);
+  bool FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();
   void checkStop();

@@ -82,7 +82,8 @@ JsonFields parseJsonLine(const std::string& line) {
       const size_t start = i;
       while (i < line.size() && line[i] != ',' && line[i] != '}') ++i;
       value = line.substr(start, i - start);
-      const bool number = !value.empty() && value.find_first_not_of("-0123456789.") == std::string::npos;
+      const bool number =
+          !value.empty() && value.find_first_not_of("-0123456789.") == std::string::npos;
       if (!number && value != "true" && value != "false") fail("bad value " + value);
     }
     if (!fields.emplace(key, value).second) fail("key twice: " + key);
@@ -150,9 +151,9 @@ TEST_F(CliBoards, WriteLandsFourImagesAtTheirAddressesWithoutTouchingTheRest) {
   for (const char* way : {"stub", "rom"}) {
     std::vector<std::string> args = {"--port", "SIM", "--sim-flash", flashFile()};
     if (std::string(way) == "rom") args.push_back("--rom-only");
-    args.insert(args.end(), {"write", "0x0", write("merged.bin", merged), "0xE000",
-                             write("extra.bin", extra), "0x20000", write("app.bin", app),
-                             "0x3FF000", write("data.bin", data)});
+    args.insert(args.end(),
+                {"write", "0x0", write("merged.bin", merged), "0xE000", write("extra.bin", extra),
+                 "0x20000", write("app.bin", app), "0x3FF000", write("data.bin", data)});
     ASSERT_EQ(run(args), kExitOk) << way << '\n' << err.str() << out.str();
     EXPECT_EQ(linesOf(out.str()).back(), "OK");
     const std::vector<uint8_t> flash = flashOf(flashFile());
@@ -216,7 +217,7 @@ TEST_F(CliBoards, BadImagesAndRegionsAreRefusedBeforeAnythingIsSent) {
 
 TEST_F(CliBoards, EraseRegionAsksLikeEraseAndErasesItsSectorsOnly) {
   write("flash.bin", std::vector<uint8_t>(SimFlash::kSize, 0x00));
-  const std::vector<std::string> args = {"--port", "SIM", "--sim-flash", flashFile(),
+  const std::vector<std::string> args = {"--port",       "SIM", "--sim-flash", flashFile(),
                                          "erase-region", "64K", "0x2000"};
   EXPECT_EQ(run(args, "n\n"), kExitOk);
   EXPECT_NE(err.str().find("ERASE: Erase 8192 bytes at 0x10000? [y/N] "), std::string::npos)
@@ -320,19 +321,19 @@ TEST_F(CliBoards, EachBoardsLogGoesToItsOwnFileOrIsTagged) {
 
 TEST_F(CliBoards, OnATerminalEachBoardHasOneLineRedrawnInPlace) {
   const auto files = images();
-  EXPECT_EQ(run({"--port", "SIM:1", "--port", "SIM:2", "update", files[0], files[1], files[2]},
-                "", true),
-            kExitOk);
+  EXPECT_EQ(
+      run({"--port", "SIM:1", "--port", "SIM:2", "update", files[0], files[1], files[2]}, "", true),
+      kExitOk);
   const std::string text = err.str();
   EXPECT_NE(text.find("\x1b[2A"), std::string::npos) << "the two lines are redrawn";
   EXPECT_NE(text.find("\rSIM:1  02:00:5E:10:20:30  ok\x1b[K\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\rSIM:2  02:00:5E:10:20:30  ok\x1b[K\n"), std::string::npos) << text;
 
   // A message of two lines keeps to the board's one line.
-  EXPECT_EQ(run({"--port", "SIM:1", "--port", "SIM:2", "--sim-fault", "SIM:1=silent", "erase",
-                 "--yes"},
-                "", true),
-            kExitJobFailed);
+  EXPECT_EQ(
+      run({"--port", "SIM:1", "--port", "SIM:2", "--sim-fault", "SIM:1=silent", "erase", "--yes"},
+          "", true),
+      kExitJobFailed);
   EXPECT_NE(err.str().find("\rSIM:1  --:--:--:--:--:--  no-device: No Device Found!\x1b[K\n"),
             std::string::npos)
       << err.str();
@@ -376,9 +377,8 @@ TEST_F(CliBoards, JsonLinesCarryEveryEventWithThePortAndNothingElse) {
   // Again: every region is there already, and the skip is an event.
   ASSERT_EQ(run(args), kExitOk);
   const std::vector<JsonFields> again = parseJsonLines(out.str());
-  const auto skip = std::find_if(again.begin(), again.end(), [](const JsonFields& e) {
-    return e.at("event") == "image-skip";
-  });
+  const auto skip = std::find_if(again.begin(), again.end(),
+                                 [](const JsonFields& e) { return e.at("event") == "image-skip"; });
   ASSERT_NE(skip, again.end());
   EXPECT_EQ(skip->at("skipped"), skip->at("size"));
 }

@@ -45,38 +45,38 @@ TEST(PortInfo, VidPidIsFourUpperCaseHexDigitsEachAndEmptyWithoutUsb) {
   EXPECT_EQ(formatVidPid(PortInfo{}), "");
 }
 
-TEST(UsbPortSpec, ReadsHexIdsInAnyCaseAndTheSerialVerbatim) {
-  const std::optional<UsbPortSpec> bare = parseUsbPortSpec("usb:10c4:EA60");
+TEST(UsbPortId, ReadsHexIdsInAnyCaseAndTheSerialVerbatim) {
+  const std::optional<UsbPortId> bare = parseUsbPortId("usb:10c4:EA60");
   ASSERT_TRUE(bare);
   EXPECT_EQ(bare->vid, 0x10c4);
   EXPECT_EQ(bare->pid, 0xea60);
   EXPECT_FALSE(bare->serial);
 
-  const std::optional<UsbPortSpec> full = parseUsbPortSpec("USB:3:1a:Ab:01");
+  const std::optional<UsbPortId> full = parseUsbPortId("USB:3:1a:Ab:01");
   ASSERT_TRUE(full);
   EXPECT_EQ(full->vid, 0x3);
   EXPECT_EQ(full->pid, 0x1a);
   EXPECT_EQ(full->serial, "Ab:01");
 }
 
-TEST(UsbPortSpec, OtherNamesAreNoSpecAndMalformedOnesRaise) {
+TEST(UsbPortId, OtherNamesAreNoUsbIdAndMalformedOnesRaise) {
   for (const char* name : {"/dev/ttyUSB0", "COM5", "SIM", "", "usb", "/dev/usb:1:2"}) {
-    EXPECT_FALSE(parseUsbPortSpec(name)) << name;
+    EXPECT_FALSE(parseUsbPortId(name)) << name;
   }
   for (const char* bad :
        {"usb:", "usb:10c4", "usb:10c4:", "usb::ea60", "usb:10c4g:ea60", "usb:10c45:ea60",
         "usb:10c4:ea600", "usb:10c4:ea60:", "usb:-1:2", "usb: 10c4:ea60"}) {
-    EXPECT_THROW(parseUsbPortSpec(bad), Exception) << bad;
+    EXPECT_THROW(parseUsbPortId(bad), Exception) << bad;
   }
   try {
-    parseUsbPortSpec("usb:xyz:1");
+    parseUsbPortId("usb:xyz:1");
     FAIL();
   } catch (const Exception& e) {
     EXPECT_NE(std::string(e.what()).find("usb:VID:PID"), std::string::npos) << e.what();
   }
 }
 
-TEST(UsbPortSpec, MatchesByIdsAndExactSerialKeepingTheListsOrder) {
+TEST(UsbPortId, MatchesByIdsAndExactSerialKeepingTheListsOrder) {
   PortInfo uart;
   uart.name = "/dev/ttyS0";
   const std::vector<PortInfo> ports = {usbPort("/dev/ttyUSB1", 0x10c4, 0xea60, "0002"), uart,
@@ -84,15 +84,15 @@ TEST(UsbPortSpec, MatchesByIdsAndExactSerialKeepingTheListsOrder) {
                                        usbPort("/dev/ttyUSB2", 0x1a86, 0x7523, ""),
                                        usbPort("/dev/ttyUSB3", 0xea60, 0x10c4, "0001")};
   using Names = std::vector<std::string>;
-  EXPECT_EQ(names(matchUsbPort(*parseUsbPortSpec("usb:10c4:ea60"), ports)),
+  EXPECT_EQ(names(matchUsbPort(*parseUsbPortId("usb:10c4:ea60"), ports)),
             (Names{"/dev/ttyUSB1", "/dev/ttyUSB0"}));
-  EXPECT_EQ(names(matchUsbPort(*parseUsbPortSpec("usb:10C4:EA60:0001"), ports)),
+  EXPECT_EQ(names(matchUsbPort(*parseUsbPortId("usb:10C4:EA60:0001"), ports)),
             Names{"/dev/ttyUSB0"});
-  EXPECT_TRUE(matchUsbPort(*parseUsbPortSpec("usb:10c4:ea60:1"), ports).empty());
-  EXPECT_TRUE(matchUsbPort(*parseUsbPortSpec("usb:10c4:ea60:0001 "), ports).empty());
-  EXPECT_EQ(names(matchUsbPort(*parseUsbPortSpec("usb:1a86:7523"), ports)), Names{"/dev/ttyUSB2"});
+  EXPECT_TRUE(matchUsbPort(*parseUsbPortId("usb:10c4:ea60:1"), ports).empty());
+  EXPECT_TRUE(matchUsbPort(*parseUsbPortId("usb:10c4:ea60:0001 "), ports).empty());
+  EXPECT_EQ(names(matchUsbPort(*parseUsbPortId("usb:1a86:7523"), ports)), Names{"/dev/ttyUSB2"});
   // A port without USB device matches nothing, not even VID and PID 0.
-  EXPECT_TRUE(matchUsbPort(*parseUsbPortSpec("usb:0:0"), ports).empty());
+  EXPECT_TRUE(matchUsbPort(*parseUsbPortId("usb:0:0"), ports).empty());
 }
 
 TEST(PortNames, ShortNameDropsTheDeviceDirectoryOnly) {
