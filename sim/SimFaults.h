@@ -29,6 +29,9 @@ enum class SimFaultKind {
                      // faster is heard at either end
   kNoBootStrap,      // IO0 never reaches the chip: every reset boots the application from flash,
                      // with its boot text, and nothing answers SYNC
+  kRxOverflow,       // flash data block N loses bytes on the way in: the stub answers with its
+                     // receive-overflow error and writes nothing (the ROM sees a checksum error)
+  kNoFlashId,        // the flash does not answer its read-id command (the id reads FF FF FF)
 };
 
 // A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:

@@ -20,10 +20,12 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 16u);
+  ASSERT_EQ(names.size(), 18u);
   EXPECT_EQ(names[13], "inflate-fail");
   EXPECT_EQ(names[14], "bridge-limit");
   EXPECT_EQ(names[15], "no-boot-strap");
+  EXPECT_EQ(names[16], "rx-overflow");
+  EXPECT_EQ(names[17], "no-flash-id");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
