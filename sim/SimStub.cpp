@@ -125,16 +125,16 @@ VirtualEsp32::Reply VirtualEsp32::stubChangeBaudrate(const Packet& p) {
   return r;
 }
 
-// Quick: nothing is erased until the blocks arrive.
+// Quick: nothing is erased until the blocks arrive. A refused FLASH_BEGIN leaves an open write
+// as it was.
 VirtualEsp32::Reply VirtualEsp32::stubFlashBegin(const Packet& p) {
-  stubFlashActive_ = false;
-  inflater_.stop();
   std::optional<FlashBegin> b = parseFlashBegin(p);
   if (!b) return stubStatus(p.opcode, kStubBadDataLen);
   if (b->blockSize == 0 || b->blockSize > kMaxBlock) return stubStatus(p.opcode, kStubBadBlockSize);
   if (b->offset % SimFlash::kSectorSize != 0 || !stubInBounds(b->offset, b->eraseSize)) {
     return stubStatus(p.opcode, kStubInvalidArg);
   }
+  inflater_.stop();
   stubFlashActive_ = true;
   stubDeflate_ = p.opcode == simop::kFlashDeflBegin;
   stubOffset_ = b->offset;
@@ -149,34 +149,31 @@ VirtualEsp32::Reply VirtualEsp32::stubFlashBegin(const Packet& p) {
 }
 
 // FLASH_DATA's block goes to offset + sequence * block size; FLASH_DEFL_DATA's slice inflates to
-// the next bytes of the region. The answer leaves before the erasing and programming, which keep
-// the stub busy after it.
+// the next bytes of the region. The answer leaves before the inflating, erasing and programming,
+// which keep the stub busy after it, so their failure shows on the answers that follow: on each
+// data block (which is then not written) up to the END.
 VirtualEsp32::Reply VirtualEsp32::stubFlashBlock(const Packet& p) {
   bool deflate = p.opcode == simop::kFlashDeflData;
   auto status = [&](uint8_t error) { return stubStatus(p.opcode, error); };
   if (loseBlock_) return status(kStubRxOverflow);
-  if (!stubFlashActive_ || stubDeflate_ != deflate) return status(kStubNotInFlashMode);
   std::optional<DataBlock> b = parseDataBlock(p);
   if (!b || b->length != b->data.size()) return status(kStubBadDataLen);
+  if (!stubFlashActive_ || stubDeflate_ != deflate) return status(kStubNotInFlashMode);
   uint64_t blockStart = uint64_t{stubNextSeq_} * stubBlockSize_;
   if (b->length > stubBlockSize_ || (!deflate && blockStart + b->length > stubEraseSize_)) {
     return status(kStubTooMuchData);
   }
   if (b->sequence != stubNextSeq_) return status(kStubBadSequence);
   if (!b->checksumOk) return status(kStubChecksum);
-  if (stubPendingError_ != 0) {
-    stubFlashActive_ = false;
-    return status(std::exchange(stubPendingError_, 0));
-  }
+  if (stubPendingError_ != 0) return status(stubPendingError_);
   ++stubNextSeq_;
   int64_t work = 0;
   if (deflate) {
     std::vector<uint8_t> out;
     uint32_t room = stubOffset_ + stubEraseSize_ - stubWriteAddr_;
     if (damageInflate_ || !inflater_.feed(b->data, room, out)) {
-      stubFlashActive_ = false;
-      inflater_.stop();
-      return status(kStubInflate);
+      stubPendingError_ = kStubInflate;
+      return status(0);
     }
     work += stubEraseUpTo(uint64_t{stubWriteAddr_} + out.size());
     stubProgram(stubWriteAddr_, out, work);
@@ -260,7 +257,7 @@ VirtualEsp32::Reply VirtualEsp32::stubFlashEnd(const Packet& p) {
 VirtualEsp32::Reply VirtualEsp32::stubSpiFlashMd5(const Packet& p) {
   auto region = md5Request(p);
   if (!region) return stubStatus(p.opcode, kStubBadDataLen);
-  if (stubPendingError_ != 0) return stubStatus(p.opcode, std::exchange(stubPendingError_, 0));
+  if (stubPendingError_ != 0) return stubStatus(p.opcode, stubPendingError_);
   auto [addr, size] = *region;
   if (!stubInBounds(addr, size)) return stubStatus(p.opcode, kStubInvalidArg);
   if (!flash_.holds(addr, size)) return stubStatus(p.opcode, kStubFlashFailed);
@@ -321,10 +318,8 @@ VirtualEsp32::Reply VirtualEsp32::stubReadFlash(const Packet& p) {
   return r;
 }
 
-// An acknowledgement: four bytes, the data bytes the host has so far. Anything else that arrives
-// while the stub streams is ignored.
+// An acknowledgement: four bytes, the data bytes the host has so far.
 void VirtualEsp32::stubOnAck(const std::vector<uint8_t>& frame, int64_t atUs) {
-  if (frame.size() != 4) return;
   stubReadAcked_ = std::max(stubReadAcked_, std::min(le32(frame, 0), stubReadSent_));
   stubPumpRead(std::max(atUs, busyUntilUs_));
 }

@@ -115,7 +115,19 @@ struct SimBaudChange {
 // answered with kRomInflate and ends the write until the next FLASH_DEFL_BEGIN.
 //
 // Erasing a sector takes SimTimings::blankSectorEraseUs when it is already blank, sectorEraseUs
-// otherwise, in both loaders.
+// otherwise, in both loaders; the stub's 64 KiB block erases take blankBlockEraseUs or
+// blockEraseUs, its chip erase chipEraseUs (blankChipEraseUs) per 4 MiB of flash.
+//
+// The stub answers a FLASH_DATA or FLASH_DEFL_DATA block as soon as it is whole and checked and
+// then erases and programs it; every later answer waits until that is done. What arrives meanwhile
+// goes into its receive ring (VirtualEsp32Options::stubRxBufferSize); bytes beyond that in one busy
+// spell are lost, and the frame they belonged to is answered with kStubRxOverflow. Its flash bound
+// is kStubDefaultFlashSize until SPI_SET_PARAMS sets another; an address inside the bound but past
+// the chip's end fails as the flash does (kStubFlashFailed, for a write on the next data, end or
+// MD5 answer).
+//
+// Everything the chip sends reaches the port no sooner than SimTimings::bridgeLatencyUs after the
+// last request's closing END (READ_FLASH acknowledgements are no requests: a stream is not held).
 class VirtualEsp32 {
  public:
   enum class Mode { kAbsent, kReset, kLoader, kStub, kApplication, kHalted };

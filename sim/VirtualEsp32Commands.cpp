@@ -41,12 +41,14 @@ void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int
       stubAnswerDropped(frame.size() >= 2 ? frame[1] : 0, kStubRxOverflow, atUs);
       return;
     }
-    if (stubReading_) {
+    if (stubReading_ && frame.size() == 4) {
       stubOnAck(frame, atUs);
       return;
     }
   }
   if (frame.size() < 8 || frame[0] != 0x00) return;
+  // A request instead of an acknowledgement ends a stream, without its digest, and is served.
+  stubReading_ = false;
   requestEndUs_ = atUs;
   Packet p{frame[1], le16(frame, 2), le32(frame, 4), std::span(frame).subspan(8), baud, atUs};
   SimLoader loader = mode_ == Mode::kStub ? SimLoader::kStub : SimLoader::kRom;

@@ -115,11 +115,20 @@ TEST_F(StubCommands, CompressedWriteInflatesOneStreamSliceBySlice) {
   EXPECT_EQ(md5.data, cat(Bytes(digest.begin(), digest.end()), {0, 0}));
   EXPECT_EQ(command(0x12, words({1})).data, (Bytes{1, 0xC6})) << "nothing left to end";
 
-  // A stream that inflates past the announced size, and one that is not zlib at all.
+  // A slice is answered before it is inflated: a stream that inflates past the announced size,
+  // or is no zlib stream at all, fails on the answers after it, up to the END, and writes nothing
+  // more.
   command(0x10, words({1000, 1, 16384, 0x40000}));
-  EXPECT_EQ(dataCommand(0x11, 0, zlibStream(Bytes(2000, 0x11))).data, (Bytes{1, 0xC8}));
-  command(0x10, words({2000, 1, 16384, 0x40000}));
-  EXPECT_EQ(dataCommand(0x11, 0, zlibStream(Bytes(2000, 0x11), true)).data, (Bytes{1, 0xC8}));
+  EXPECT_EQ(dataCommand(0x11, 0, zlibStream(Bytes(2000, 0x11))).data, (Bytes{0, 0}));
+  EXPECT_EQ(command(0x13, words({0x40000, 16, 0, 0})).data, (Bytes{1, 0xC8}));
+  EXPECT_EQ(command(0x12, words({1})).data, (Bytes{1, 0xC8}));
+  EXPECT_EQ(command(0x12, words({1})).data, (Bytes{1, 0xC6})) << "the END cleared it";
+  Bytes raw = zlibStream(imageBytes(40'000, 4), true);
+  command(0x10, words({40'000, 2, 16384, 0x40000}));
+  EXPECT_EQ(dataCommand(0x11, 0, slice(raw, 0, 16384)).data, (Bytes{0, 0}));
+  EXPECT_EQ(dataCommand(0x11, 1, slice(raw, 1, 16384)).data, (Bytes{1, 0xC8}));
+  EXPECT_EQ(command(0x12, words({1})).data, (Bytes{1, 0xC8}));
+  EXPECT_EQ(flashAt(0x40000, 16), Bytes(16, 0xFF));
 }
 
 TEST_F(StubCommands, ReadFlashKeepsToItsWindowAndEndsWithTheDigest) {
@@ -157,6 +166,14 @@ TEST_F(StubCommands, ReadFlashKeepsToItsWindowAndEndsWithTheDigest) {
   auto expected = flintmoor::md5(content);
   EXPECT_EQ(*digest, Bytes(expected.begin(), expected.end()));
   EXPECT_EQ(command(0x0A, words({0x40001000})).value, 0x00F01D83u) << "commands again";
+
+  // A request instead of an acknowledgement ends the stream: served, no digest follows.
+  EXPECT_EQ(command(0xD2, words({0x3000, 10'000, 4096, 1})).data, (Bytes{0, 0}));
+  ASSERT_TRUE(readFrame(200).has_value());
+  Answer id = command(0x0A, words({0x40001000}));
+  EXPECT_EQ(id.value, 0x00F01D83u);
+  ack(4096);
+  EXPECT_TRUE(drain().empty());
 }
 
 TEST_F(StubCommands, OversizedAndDamagedFramesAreAnsweredUnderTheirOpcode) {
