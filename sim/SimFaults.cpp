@@ -13,7 +13,7 @@ const std::vector<std::string_view>& simFaultNames() {
       "slow-en",       "no-baud",      "stub-silent",  "stub-bad-greeting",
       "flash-fail",    "drop-answer",  "bad-escape",   "unplug",
       "flash-corrupt", "inflate-fail", "bridge-limit", "no-boot-strap",
-      "rx-overflow",   "no-flash-id"};
+      "rx-overflow",   "no-flash-id",  "mem-fail",     "drop-ack"};
   return names;
 }
 
@@ -30,6 +30,8 @@ bool simFaultTakesPosition(SimFaultKind kind) {
     case SimFaultKind::kFlashCorrupt:
     case SimFaultKind::kInflateFail:
     case SimFaultKind::kRxOverflow:
+    case SimFaultKind::kMemFail:
+    case SimFaultKind::kDropAck:
       return true;
     default:
       return false;

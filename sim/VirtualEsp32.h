@@ -424,6 +424,8 @@ class VirtualEsp32 {
   int64_t busyUntilUs_ = 0;
   std::map<uint32_t, uint32_t> writtenRegs_;
   uint32_t flashDataCount_ = 0;  // FLASH_DATA and FLASH_DEFL_DATA, for the positional faults
+  uint32_t memDataCount_ = 0;    // MEM_DATA, for mem-fail
+  uint32_t readAckCount_ = 0;    // READ_FLASH acknowledgements, for drop-ack
   bool corruptBlock_ = false;
   bool damageInflate_ = false;
   bool loseBlock_ = false;        // the rx-overflow fault hits this block

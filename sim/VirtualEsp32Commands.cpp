@@ -42,7 +42,7 @@ void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int
       return;
     }
     if (stubReading_ && frame.size() == 4) {
-      stubOnAck(frame, atUs);
+      if (!faultAt(SimFaultKind::kDropAck, readAckCount_++)) stubOnAck(frame, atUs);
       return;
     }
   }
@@ -60,6 +60,10 @@ void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int
   if (p.opcode == simop::kFlashData || p.opcode == simop::kFlashDeflData) {
     applyBlockFaults(p, dropAnswer, badEscape);
     if (unplugged_) return;
+  }
+  // The image block arrives damaged, so the ROM reports the checksum failure.
+  if (p.opcode == simop::kMemData && faultAt(SimFaultKind::kMemFail, memDataCount_++)) {
+    p.checksum = ~p.checksum;
   }
   int64_t start = std::max(atUs, busyUntilUs_);
   Reply r = mode_ == Mode::kLoader ? romHandle(p) : stubHandle(p);
