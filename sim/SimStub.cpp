@@ -103,9 +103,7 @@ VirtualEsp32::Reply VirtualEsp32::stubWriteReg(const Packet& p) {
 // later flash address.
 VirtualEsp32::Reply VirtualEsp32::stubSpiSetParams(const Packet& p) {
   if (p.payload.size() != 24) return stubStatus(p.opcode, kStubBadDataLen);
-  uint32_t total = le32(p.payload, 4);
-  if (total == 0) return stubStatus(p.opcode, kStubInvalidArg);
-  stubFlashBound_ = total;
+  stubFlashBound_ = le32(p.payload, 4);
   return stubStatus(p.opcode, 0);
 }
 
@@ -129,7 +127,8 @@ VirtualEsp32::Reply VirtualEsp32::stubChangeBaudrate(const Packet& p) {
 // as it was.
 VirtualEsp32::Reply VirtualEsp32::stubFlashBegin(const Packet& p) {
   std::optional<FlashBegin> b = parseFlashBegin(p);
-  if (!b) return stubStatus(p.opcode, kStubBadDataLen);
+  // Sixteen bytes only: the stub takes no encrypted-write flag.
+  if (!b || p.payload.size() != 16) return stubStatus(p.opcode, kStubBadDataLen);
   if (b->blockSize == 0 || b->blockSize > kMaxBlock) return stubStatus(p.opcode, kStubBadBlockSize);
   if (b->offset % SimFlash::kSectorSize != 0 || !stubInBounds(b->offset, b->eraseSize)) {
     return stubStatus(p.opcode, kStubInvalidArg);
@@ -179,9 +178,7 @@ VirtualEsp32::Reply VirtualEsp32::stubFlashBlock(const Packet& p) {
     stubProgram(stubWriteAddr_, out, work);
     stubWriteAddr_ += static_cast<uint32_t>(out.size());
   } else {
-    // The block's whole share of the region is erased, even when the block is shorter.
-    work += stubEraseUpTo(std::min<uint64_t>(blockStart + stubBlockSize_, stubEraseSize_) +
-                          stubOffset_);
+    work += stubEraseUpTo(stubOffset_ + blockStart + b->length);
     stubProgram(static_cast<uint32_t>(stubOffset_ + blockStart), b->data, work);
   }
   Reply r = status(0);
@@ -243,10 +240,8 @@ void VirtualEsp32::stubProgram(uint32_t addr, std::span<const uint8_t> bytes, in
 VirtualEsp32::Reply VirtualEsp32::stubFlashEnd(const Packet& p) {
   if (p.payload.size() != 4) return stubStatus(p.opcode, kStubBadDataLen);
   bool deflate = p.opcode == simop::kFlashDeflEnd;
-  if (!stubFlashActive_ || stubDeflate_ != deflate) {
-    return stubStatus(p.opcode, stubPendingError_ != 0 ? std::exchange(stubPendingError_, 0)
-                                                       : kStubNotInFlashMode);
-  }
+  if (!stubFlashActive_ || stubDeflate_ != deflate)
+    return stubStatus(p.opcode, kStubNotInFlashMode);
   stubFlashActive_ = false;
   inflater_.stop();
   Reply r = stubStatus(p.opcode, std::exchange(stubPendingError_, 0));
@@ -257,9 +252,9 @@ VirtualEsp32::Reply VirtualEsp32::stubFlashEnd(const Packet& p) {
 VirtualEsp32::Reply VirtualEsp32::stubSpiFlashMd5(const Packet& p) {
   auto region = md5Request(p);
   if (!region) return stubStatus(p.opcode, kStubBadDataLen);
-  if (stubPendingError_ != 0) return stubStatus(p.opcode, stubPendingError_);
   auto [addr, size] = *region;
   if (!stubInBounds(addr, size)) return stubStatus(p.opcode, kStubInvalidArg);
+  if (stubPendingError_ != 0) return stubStatus(p.opcode, stubPendingError_);
   if (!flash_.holds(addr, size)) return stubStatus(p.opcode, kStubFlashFailed);
   Reply r = stubStatus(p.opcode, 0);
   auto digest = flash_.md5(addr, size);
@@ -305,7 +300,6 @@ VirtualEsp32::Reply VirtualEsp32::stubReadFlash(const Packet& p) {
       inFlight > kReadMaxInFlight || !stubInBounds(addr, len)) {
     return stubStatus(p.opcode, kStubInvalidArg);
   }
-  if (!flash_.holds(addr, len)) return stubStatus(p.opcode, kStubFlashFailed);
   stubReading_ = true;
   stubReadAddr_ = addr;
   stubReadLen_ = len;
@@ -318,19 +312,24 @@ VirtualEsp32::Reply VirtualEsp32::stubReadFlash(const Packet& p) {
   return r;
 }
 
-// An acknowledgement: four bytes, the data bytes the host has so far.
+// An acknowledgement: four bytes, the data bytes the host has so far (one that claims more than
+// was sent, or less than before, changes nothing).
 void VirtualEsp32::stubOnAck(const std::vector<uint8_t>& frame, int64_t atUs) {
-  stubReadAcked_ = std::max(stubReadAcked_, std::min(le32(frame, 0), stubReadSent_));
+  uint32_t total = le32(frame, 0);
+  if (total > stubReadAcked_ && total <= stubReadSent_) stubReadAcked_ = total;
   stubPumpRead(std::max(atUs, busyUntilUs_));
 }
 
+// Sends while fewer than `in flight` packets' worth of bytes are unacknowledged. A read past the
+// chip's end (inside the stub's bound) stops the stream: the host's wait for data times out.
 void VirtualEsp32::stubPumpRead(int64_t atUs) {
-  auto packets = [this](uint32_t bytes) { return (bytes + stubReadPacket_ - 1) / stubReadPacket_; };
   while (stubReading_ && stubReadSent_ < stubReadLen_) {
-    uint32_t acked = stubReadAcked_ == stubReadSent_ ? packets(stubReadAcked_)
-                                                     : stubReadAcked_ / stubReadPacket_;
-    if (packets(stubReadSent_) - acked >= stubReadInFlight_) return;
+    if (stubReadSent_ - stubReadAcked_ >= stubReadInFlight_ * stubReadPacket_) return;
     uint32_t n = std::min(stubReadPacket_, stubReadLen_ - stubReadSent_);
+    if (!flash_.holds(stubReadAddr_ + stubReadSent_, n)) {
+      stubReading_ = false;
+      return;
+    }
     std::vector<uint8_t> frame;
     simSlipEncode(flash_.bytes().subspan(stubReadAddr_ + stubReadSent_, n), frame);
     transmit(frame, atUs);

@@ -58,7 +58,7 @@ struct VirtualEsp32Options {
   uint32_t flashJedecId = 0;
   // The stub's receive ring: bytes that arrive while it erases or programs wait there; more than
   // this in one busy spell overflow it.
-  size_t stubRxBufferSize = 32768;
+  size_t stubRxBufferSize = 65536;
 };
 
 // What ran the command: the ROM loader or the uploaded stub.
@@ -124,7 +124,7 @@ struct SimBaudChange {
 // spell are lost, and the frame they belonged to is answered with kStubRxOverflow. Its flash bound
 // is kStubDefaultFlashSize until SPI_SET_PARAMS sets another; an address inside the bound but past
 // the chip's end fails as the flash does (kStubFlashFailed, for a write on the next data, end or
-// MD5 answer).
+// MD5 answer; a READ_FLASH stream stops there).
 //
 // Everything the chip sends reaches the port no sooner than SimTimings::bridgeLatencyUs after the
 // last request's closing END (READ_FLASH acknowledgements are no requests: a stream is not held).

@@ -82,6 +82,15 @@ TEST_F(StubCommands, AnswersABlockBeforeWritingItAndWritesItWhileTheNextArrives)
   EXPECT_EQ(flashAt(0x10C000, 16), Bytes(16, 0xFF)) << "erased ahead of the data";
 }
 
+TEST_F(StubCommands, AShortBlockErasesOnlyTheSectorsItsDataReaches) {
+  fill(0x8000, 0x10000, 0x00);
+  command(0x02, words({32768, 2, 16384, 0x8000}));
+  EXPECT_EQ(dataCommand(0x03, 0, Bytes(100, 0xA5)).data, (Bytes{0, 0}));
+  EXPECT_EQ(command(0x04, words({1})).data, (Bytes{0, 0}));
+  EXPECT_EQ(flashAt(0x8000, 101), cat(Bytes(100, 0xA5), {0xFF}));
+  EXPECT_EQ(flashAt(0x9000, 1), Bytes{0x00}) << "the block's unused share is left alone";
+}
+
 TEST_F(StubCommands, EraseRegionUsesBlocksWhereAlignedAndSectorsElsewhere) {
   fill(0x0F000, 0x33000, 0x00);
   int64_t wire = lineUs(8 + 8 + 2 + 12, 115200);
