@@ -9,9 +9,11 @@ namespace flintmoor {
 
 const std::vector<std::string_view>& simFaultNames() {
   static const std::vector<std::string_view> names = {
-      "silent",        "chatter",           "s2",           "unknown-chip", "slow-en",    "no-baud",
-      "stub-silent",   "stub-bad-greeting", "flash-fail",   "drop-answer",  "bad-escape", "unplug",
-      "flash-corrupt", "inflate-fail",      "bridge-limit", "no-boot-strap"};
+      "silent",        "chatter",      "s2",           "unknown-chip",
+      "slow-en",       "no-baud",      "stub-silent",  "stub-bad-greeting",
+      "flash-fail",    "drop-answer",  "bad-escape",   "unplug",
+      "flash-corrupt", "inflate-fail", "bridge-limit", "no-boot-strap",
+      "rx-overflow",   "no-flash-id",  "mem-fail",     "drop-ack"};
   return names;
 }
 
@@ -27,6 +29,9 @@ bool simFaultTakesPosition(SimFaultKind kind) {
     case SimFaultKind::kUnplug:
     case SimFaultKind::kFlashCorrupt:
     case SimFaultKind::kInflateFail:
+    case SimFaultKind::kRxOverflow:
+    case SimFaultKind::kMemFail:
+    case SimFaultKind::kDropAck:
       return true;
     default:
       return false;

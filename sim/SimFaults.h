@@ -29,11 +29,18 @@ enum class SimFaultKind {
                      // faster is heard at either end
   kNoBootStrap,      // IO0 never reaches the chip: every reset boots the application from flash,
                      // with its boot text, and nothing answers SYNC
+  kRxOverflow,       // flash data block N loses bytes on the way in: the stub answers with its
+                     // receive-overflow error and writes nothing (the ROM sees a checksum error)
+  kNoFlashId,        // the flash does not answer its read-id command (the id reads FF FF FF)
+  kMemFail,          // MEM_DATA request N (counted over all of them) arrives damaged: the ROM
+                     // reports a checksum error
+  kDropAck,          // READ_FLASH acknowledgement N (counted over all of them) never reaches the
+                     // stub, which then waits with its window full
 };
 
 // A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:
 // counted over every FLASH_DATA and FLASH_DEFL_DATA request the chip receives, together, ROM
-// loader and stub alike, whatever their answer.
+// loader and stub alike, whatever their answer (mem-fail and drop-ack count their own kind).
 struct SimFault {
   SimFaultKind kind;
   uint32_t position = 0;

@@ -2,6 +2,7 @@
 #include "sim/SimFlash.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,7 +14,17 @@
 
 namespace flintmoor {
 
-SimFlash::SimFlash() : data_(kSize, 0xFF) {}
+SimFlash::SimFlash(uint32_t size) {
+  if (size < (1u << 20) || size > (16u << 20) || (size & (size - 1)) != 0) {
+    throw Exception("Unsupported flash size " + std::to_string(size));
+  }
+  data_.assign(size, 0xFF);
+}
+
+uint32_t SimFlash::jedecId() const {
+  uint32_t capacity = static_cast<uint32_t>(std::countr_zero(size()));
+  return kManufacturer | uint32_t{kMemoryType} << 8 | capacity << 16;
+}
 
 bool SimFlash::contains(uint32_t addr, uint32_t len) {
   return addr <= kSize && len <= kSize - addr;
@@ -51,6 +62,11 @@ void SimFlash::eraseSectors(uint32_t addr, uint32_t len) {
   std::fill(data_.begin() + begin, data_.begin() + static_cast<ptrdiff_t>(end), 0xFF);
 }
 
+bool SimFlash::blockIsBlank(uint32_t addr) const {
+  auto from = data_.begin() + addr;
+  return std::all_of(from, from + kBlockSize, [](uint8_t b) { return b == 0xFF; });
+}
+
 void SimFlash::eraseAll() {
   std::fill(data_.begin(), data_.end(), 0xFF);
 }
@@ -73,8 +89,8 @@ void SimFlash::load(const std::string& path) {
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
                              std::istreambuf_iterator<char>());
   if (in.bad()) throw Exception("Cannot read flash image " + path);
-  if (bytes.size() > kSize) {
-    throw Exception("Flash image " + path + " is larger than " + std::to_string(kSize) + " bytes");
+  if (bytes.size() > size()) {
+    throw Exception("Flash image " + path + " is larger than " + std::to_string(size()) + " bytes");
   }
   eraseAll();
   std::copy(bytes.begin(), bytes.end(), data_.begin());
@@ -84,7 +100,7 @@ void SimFlash::save(const std::string& path) const {
   std::string temp = path + ".tmp";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(kSize));
+    out.write(reinterpret_cast<const char*>(data_.data()), static_cast<std::streamsize>(size()));
     out.close();
     if (!out) {
       std::error_code ignored;

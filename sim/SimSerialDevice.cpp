@@ -7,8 +7,7 @@ namespace flintmoor {
 
 void SimSerialDevice::open(const std::string& name, uint32_t baud) {
   if (open_) return;
-  if (name != name_)
-    throw EComPort("Unable to open com port", oserr::kErrNoDevice);
+  if (name != name_) throw EComPort("Unable to open com port", oserr::kErrNoDevice);
   board_.bridgeOpen(baud);
   open_ = true;
 }

@@ -11,9 +11,9 @@
 namespace flintmoor {
 
 // Opens only under its name, VirtualEsp32::kPortName unless given ("Unable to open com port" with
-// oserr::kErrNoDevice otherwise) and only once at a time per board (the same text with oserr::kErrBusy), the codes of
-// the platform it runs on, as its real backend raises them. The board must outlive
-// the device. Reads and writes advance the board's VirtualClock while they wait.
+// oserr::kErrNoDevice otherwise) and only once at a time per board (the same text with
+// oserr::kErrBusy), the codes of the platform it runs on, as its real backend raises them. The
+// board must outlive the device. Reads and writes advance the board's VirtualClock while they wait.
 class SimSerialDevice final : public SerialDevice {
  public:
   explicit SimSerialDevice(VirtualEsp32& board, std::string name = VirtualEsp32::kPortName)

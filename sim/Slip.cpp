@@ -47,6 +47,7 @@ SimSlipDecoder::Result SimSlipDecoder::feed(uint8_t byte) {
       break;
   }
   if (frame_.size() >= maxFrame_) {
+    droppedOpcode_ = frame_.size() >= 2 ? frame_[1] : 0;
     reset();
     return Result::kTooLong;
   }

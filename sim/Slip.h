@@ -24,6 +24,8 @@ class SimSlipDecoder {
   const std::vector<uint8_t>& frame() const { return frame_; }
   // Forgets any partial frame and hunts for an END again.
   void reset();
+  // The second byte of the last frame dropped for its length (a request's opcode).
+  uint8_t droppedOpcode() const { return droppedOpcode_; }
 
  private:
   enum class State { kHunting, kInFrame, kEscaped };
@@ -32,6 +34,7 @@ class SimSlipDecoder {
   State state_ = State::kHunting;
   std::vector<uint8_t> frame_;
   bool completed_ = false;  // frame_ holds a finished frame that the next byte discards
+  uint8_t droppedOpcode_ = 0;
 };
 
 // Appends C0, the escaped packet bytes, C0.

@@ -53,7 +53,7 @@ std::string format(const char* fmt, Args... args) {
 }  // namespace
 
 VirtualEsp32::VirtualEsp32(VirtualClock& clock, VirtualEsp32Options options)
-    : clock_(clock), options_(options), stubSectorErased_(SimFlash::kSize / SimFlash::kSectorSize) {
+    : clock_(clock), options_(options), flash_(options.flashSize) {
   int64_t now = clock_.nowUs();
   chipTxFreeNs_ = hostTxFreeNs_ = now * 1000;
   busyUntilUs_ = now;
@@ -259,12 +259,14 @@ void VirtualEsp32::cancelTask(uint64_t key) {
 
 // ---- Chip to port -------------------------------------------------------------------------
 
+// The bridge passes nothing on sooner than its turnaround after the last request's end.
 void VirtualEsp32::transmit(std::span<const uint8_t> bytes, int64_t atUs) {
   int64_t ns = std::max(atUs * 1000, chipTxFreeNs_);
   int64_t step = byteNs(chipBaud_);
+  int64_t gateUs = requestEndUs_ + options_.timings.bridgeLatencyUs;
   for (uint8_t b : bytes) {
     ns += step;
-    toPort_.push_back({ceilUs(ns), b, chipBaud_});
+    toPort_.push_back({std::max(ceilUs(ns), gateUs), b, chipBaud_});
   }
   chipTxFreeNs_ = ns;
 }
@@ -319,8 +321,23 @@ void VirtualEsp32::deliverToChip(const LineByte& b) {
   bool detecting = mode_ == Mode::kLoader && autobaud_;
   bool switching = b.atUs >= baudSwitchFromUs_ && b.atUs < baudSwitchEndUs_;
   if (switching || (!detecting && b.baud != chipBaud_)) byte = garble(byte, b.baud, chipBaud_);
-  if (decoder_.feed(byte) == SimSlipDecoder::Result::kFrame) {
-    onFrame(decoder_.frame(), b.baud, b.atUs);
+  bool stub = mode_ == Mode::kStub;
+  if (stub) stubCountRxByte(b.atUs);
+  if (stub && stubTooLong_ && byte == 0xC0) {
+    // The end of a frame the stub dropped for its length: answered with the opcode it began with.
+    stubTooLong_ = false;
+    stubAnswerDropped(stubTooLongOpcode_, kStubTooMuchData, b.atUs);
+  }
+  switch (decoder_.feed(byte)) {
+    case SimSlipDecoder::Result::kFrame:
+      onFrame(decoder_.frame(), b.baud, b.atUs);
+      break;
+    case SimSlipDecoder::Result::kTooLong:
+      stubTooLong_ = stub;
+      stubTooLongOpcode_ = decoder_.droppedOpcode();
+      break;
+    default:
+      break;
   }
 }
 
@@ -435,7 +452,7 @@ void VirtualEsp32::bootFromFlash(int64_t atUs, bool banner) {
   text += format("mode:%s, clock div:%u\r\n", h[2] < 4 ? kModes[h[2]] : "?", divider);
   // The image header (24 bytes) is followed by segments, each with a load address and a length.
   uint64_t pos = kImageHeaderAddr + 24;
-  for (unsigned i = 0; i < h[1] && i < 16 && pos + 8 <= SimFlash::kSize; ++i) {
+  for (unsigned i = 0; i < h[1] && i < 16 && pos + 8 <= flash_.size(); ++i) {
     uint32_t load = le32(f, pos);
     uint32_t len = le32(f, pos + 4);
     text += format("load:0x%08x,len:%u\r\n", load, len);
@@ -470,7 +487,7 @@ void VirtualEsp32::sendReply(const Reply& r, int64_t startUs, bool badEscape) {
     if (chatter) transmitText(kBanner + kDownloadBoot + kWaiting, at);
     transmit(frame, at);
   }
-  busyUntilUs_ = at;
+  busyUntilUs_ = at + r.afterAnswerUs;
   if (r.after == After::kNone) return;
   // What follows an answer waits until its last byte has left the chip.
   scheduleChipTask(ceilUs(chipTxFreeNs_),
@@ -505,6 +522,9 @@ void VirtualEsp32::runAfter(After after, uint32_t arg, int64_t atUs) {
       decoder_.reset();
       bootFromFlash(atUs, false);
       break;
+    case After::kStreamRead:
+      stubPumpRead(atUs);
+      break;
   }
 }
 
@@ -519,7 +539,7 @@ void VirtualEsp32::jumpTo(uint32_t entry, int64_t atUs) {
     return;
   }
   mode_ = Mode::kStub;
-  stubFlashActive_ = false;
+  stubStart();
   const char* greeting = hasFault(SimFaultKind::kStubBadGreeting) ? "OHIA" : "OHAI";
   std::vector<uint8_t> frame;
   simSlipEncode({reinterpret_cast<const uint8_t*>(greeting), 4}, frame);

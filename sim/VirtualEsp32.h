@@ -1,16 +1,20 @@
 // The virtual ESP32 board: the USB bridge whose DTR and RTS drive EN and IO0 through the usual
-// two-transistor circuit, the chip's UART, its ROM loader and flasher stub, and 4 MiB of flash.
+// two-transistor circuit, the chip's UART, its ROM loader and flasher stub, and 4, 8 or 16 MiB of
+// flash.
 // Everything happens on a VirtualClock: bytes take ten bit times on the line, flash work takes the
 // time real parts take, and the bridge calls (SimSerialDevice) advance the clock while they wait.
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Clock.h"
@@ -30,18 +34,31 @@ struct SimTimings {
   int64_t stubStartUs = 2'000;           // from the jump to the entry to the stub's greeting
   int64_t sectorEraseUs = 45'000;        // one 4 KiB sector
   int64_t blankSectorEraseUs = 8'400;    // one 4 KiB sector that is already blank
+  int64_t blockEraseUs = 150'000;        // one 64 KiB block (the stub's erases)
+  int64_t blankBlockEraseUs = 28'000;    // one 64 KiB block that is already blank
   int64_t pageProgramUs = 700;           // one 256-byte page
-  int64_t chipEraseUs = 8'000'000;       // the whole 4 MiB
-  int64_t blankChipEraseUs = 1'500'000;  // the whole 4 MiB when it is already blank
+  int64_t chipEraseUs = 8'000'000;       // 4 MiB of flash; larger parts take proportionally longer
+  int64_t blankChipEraseUs = 1'500'000;  // the same when the flash is already blank
   int64_t romMd5UsPerKiB = 1'000;        // the ROM's MD5 of flash contents
   int64_t stubMd5UsPerKiB = 250;         // the stub's
   int64_t baudSwitchUs = 1'000;          // the ROM's UART switch after CHANGE_BAUDRATE
   int64_t romReadSlowUs = 150;           // the ROM's READ_FLASH_SLOW of up to 64 bytes
+  // The USB bridge's turnaround: the first byte of what the chip sends after a request reaches
+  // the port no sooner than this after the request's last byte (one full-speed USB frame; bridges
+  // with a long latency timer take 16 ms).
+  int64_t bridgeLatencyUs = 1'000;
 };
 
 struct VirtualEsp32Options {
   std::array<uint8_t, 6> mac = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
   SimTimings timings;
+  uint32_t flashSize = SimFlash::kSize;  // bytes: 4, 8 or 16 MiB (1 MiB to 16 MiB accepted)
+  // The id the flash answers to its read-id command (manufacturer, memory type, capacity code in
+  // bits 7..0, 15..8, 23..16); 0 for the flash's own (capacity code log2(flashSize)).
+  uint32_t flashJedecId = 0;
+  // The stub's receive ring: bytes that arrive while it erases or programs wait there; more than
+  // this in one busy spell overflow it.
+  size_t stubRxBufferSize = 65536;
 };
 
 // What ran the command: the ROM loader or the uploaded stub.
@@ -76,10 +93,14 @@ struct SimBaudChange {
 
 // One board, driven from one thread. The clock outlives the board, the board its SimSerialDevice.
 // The ROM loader knows SYNC, READ_REG, WRITE_REG, CHANGE_BAUDRATE, SPI_ATTACH, SPI_SET_PARAMS, the
-// MEM_* commands, the uncompressed FLASH_* and the compressed FLASH_DEFL_* commands and
-// SPI_FLASH_MD5; the stub knows the uncompressed writes only and adds ERASE_FLASH and
-// ERASE_REGION. Flash reads (READ_FLASH_SLOW, READ_FLASH) are not modelled: both loaders answer
-// them as unknown.
+// MEM_* commands, the uncompressed FLASH_* and the compressed FLASH_DEFL_* commands,
+// SPI_FLASH_MD5 and READ_FLASH_SLOW. The flasher stub knows the same flash commands (not MEM_* nor
+// READ_FLASH_SLOW) and adds ERASE_FLASH, ERASE_REGION and the streamed READ_FLASH; it erases as
+// the blocks arrive and answers a data block before it writes it (see SimStub.cpp).
+//
+// The SPI1 controller's user command runs the flash's read-id command (0x9F) when a WRITE_REG
+// starts it (CMD bit 18) with the command in USER2 and USR_COMMAND and USR_MISO set in USER: W0
+// then holds as many id bytes as MISO_DLEN asks, stale bits above them, and CMD reads back idle.
 //
 // The ROM's CHANGE_BAUDRATE: the answer goes out at the old speed; once it has left, the UART
 // switches for SimTimings::baudSwitchUs, garbling every host byte that arrives meanwhile whatever
@@ -94,7 +115,19 @@ struct SimBaudChange {
 // answered with kRomInflate and ends the write until the next FLASH_DEFL_BEGIN.
 //
 // Erasing a sector takes SimTimings::blankSectorEraseUs when it is already blank, sectorEraseUs
-// otherwise, in both loaders.
+// otherwise, in both loaders; the stub's 64 KiB block erases take blankBlockEraseUs or
+// blockEraseUs, its chip erase chipEraseUs (blankChipEraseUs) per 4 MiB of flash.
+//
+// The stub answers a FLASH_DATA or FLASH_DEFL_DATA block as soon as it is whole and checked and
+// then erases and programs it; every later answer waits until that is done. What arrives meanwhile
+// goes into its receive ring (VirtualEsp32Options::stubRxBufferSize); bytes beyond that in one busy
+// spell are lost, and the frame they belonged to is answered with kStubRxOverflow. Its flash bound
+// is kStubDefaultFlashSize until SPI_SET_PARAMS sets another; an address inside the bound but past
+// the chip's end fails as the flash does (kStubFlashFailed, for a write on the next data, end or
+// MD5 answer; a READ_FLASH stream stops there).
+//
+// Everything the chip sends reaches the port no sooner than SimTimings::bridgeLatencyUs after the
+// last request's closing END (READ_FLASH acknowledgements are no requests: a stream is not held).
 class VirtualEsp32 {
  public:
   enum class Mode { kAbsent, kReset, kLoader, kStub, kApplication, kHalted };
@@ -126,12 +159,24 @@ class VirtualEsp32 {
   static constexpr uint8_t kStubBadDataLen = 0xC0;
   static constexpr uint8_t kStubChecksum = 0xC1;
   static constexpr uint8_t kStubBadBlockSize = 0xC2;
-  static constexpr uint8_t kStubInvalidCommand = 0xC3;
-  static constexpr uint8_t kStubFlashOpFailed = 0xC4;
+  static constexpr uint8_t kStubInvalidArg = 0xC3;
+  static constexpr uint8_t kStubFlashFailed = 0xC4;
   static constexpr uint8_t kStubBadSequence = 0xC5;
   static constexpr uint8_t kStubNotInFlashMode = 0xC6;
   static constexpr uint8_t kStubTooMuchData = 0xC7;
+  static constexpr uint8_t kStubInflate = 0xC8;
+  static constexpr uint8_t kStubRxOverflow = 0xC9;
   static constexpr uint8_t kStubUnknownCommand = 0xFF;
+  // The stub's flash bound until SPI_SET_PARAMS sets another: the largest ESP32 flash.
+  static constexpr uint32_t kStubDefaultFlashSize = 16u << 20;
+
+  // The SPI1 controller's registers that read the flash's id.
+  static constexpr uint32_t kRegSpi1Cmd = 0x3FF42000;
+  static constexpr uint32_t kRegSpi1Ctrl = 0x3FF42008;
+  static constexpr uint32_t kRegSpi1User = 0x3FF4201C;
+  static constexpr uint32_t kRegSpi1User2 = 0x3FF42024;
+  static constexpr uint32_t kRegSpi1MisoDlen = 0x3FF4202C;
+  static constexpr uint32_t kRegSpi1W0 = 0x3FF42080;
 
   // The largest frame the chip takes: header, FLASH_DATA data header and a 16 KiB block.
   static constexpr size_t kMaxFrame = 8 + 16 + 16384;
@@ -195,9 +240,19 @@ class VirtualEsp32 {
     uint16_t size;
     uint32_t checksum;
     std::span<const uint8_t> payload;
+    uint32_t baud;  // the speed the frame came at
+    int64_t atUs;   // arrival of its closing END
   };
 
-  enum class After { kNone, kSwitchBaud, kRomSwitchBaud, kJump, kSoftReset, kLeaveLoader };
+  enum class After {
+    kNone,
+    kSwitchBaud,
+    kRomSwitchBaud,
+    kJump,
+    kSoftReset,
+    kLeaveLoader,
+    kStreamRead
+  };
 
   // What a loader does with one request.
   struct Reply {
@@ -207,7 +262,8 @@ class VirtualEsp32 {
     std::vector<uint8_t> data;
     int copies = 1;
     int64_t latencyUs = 0;
-    int64_t workUs = 0;
+    int64_t workUs = 0;         // before the answer
+    int64_t afterAnswerUs = 0;  // after it: the chip is busy, the next answer waits
     After after = After::kNone;
     uint32_t arg = 0;
   };
@@ -245,17 +301,89 @@ class VirtualEsp32 {
   uint32_t lineBaud() const;
   int64_t enRiseUs() const;
 
-  // Requests (VirtualEsp32Commands.cpp).
+  // One loader's commands: a handler per opcode, none for the opcodes it does not serve.
+  using Handler = Reply (VirtualEsp32::*)(const Packet&);
+  using HandlerTable = std::array<Handler, 256>;
+
+  // A FLASH_BEGIN or FLASH_DEFL_BEGIN request, as both loaders read it.
+  struct FlashBegin {
+    uint32_t eraseSize;
+    uint32_t blocks;
+    uint32_t blockSize;
+    uint32_t offset;
+  };
+  // A FLASH_DATA, FLASH_DEFL_DATA or MEM_DATA request.
+  struct DataBlock {
+    uint32_t length;  // the length field
+    uint32_t sequence;
+    std::span<const uint8_t> data;
+    bool checksumOk;
+  };
+
+  // Requests and what both loaders share (VirtualEsp32Commands.cpp).
   void onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int64_t atUs);
-  Reply romHandle(const Packet& p, uint32_t frameBaud, int64_t atUs);
-  Reply stubHandle(const Packet& p);
-  Reply romStatus(uint8_t opcode, uint8_t error);
-  Reply romFlashBlock(const Packet& p, bool deflate);
-  void romStopWrite();
+  void applyBlockFaults(Packet& p, bool& dropAnswer, bool& badEscape);
+  static std::optional<FlashBegin> parseFlashBegin(const Packet& p);
+  static std::optional<DataBlock> parseDataBlock(const Packet& p);
+  // WRITE_REG's address, value, mask and delay: false when the payload is not 16 bytes.
+  bool writeRegRequest(const Packet& p, int64_t& delayUs);
+  void writeRegister(uint32_t addr, uint32_t value, uint32_t mask);
+  uint32_t readRegister(uint32_t addr) const;
+  void runSpiUserCommand();
+  // SPI_FLASH_MD5's address and size: nullopt when the payload is not 16 bytes.
+  static std::optional<std::pair<uint32_t, uint32_t>> md5Request(const Packet& p);
   // Time to erase the sectors touched by [addr, addr + len) as they are now.
   int64_t eraseUs(uint32_t addr, uint32_t len) const;
-  static Reply stubStatus(uint8_t opcode, uint8_t error, uint32_t value = 0);
-  uint32_t readRegister(uint32_t addr) const;
+
+  // The ROM loader (SimRomLoader.cpp).
+  static const HandlerTable& romTable();
+  Reply romHandle(const Packet& p);
+  Reply romStatus(uint8_t opcode, uint8_t error);
+  Reply romSync(const Packet& p);
+  Reply romReadReg(const Packet& p);
+  Reply romWriteReg(const Packet& p);
+  Reply romSpiSetParams(const Packet& p);
+  Reply romSpiAttach(const Packet& p);
+  Reply romChangeBaudrate(const Packet& p);
+  Reply romMemBegin(const Packet& p);
+  Reply romMemData(const Packet& p);
+  Reply romMemEnd(const Packet& p);
+  Reply romFlashBegin(const Packet& p);
+  Reply romFlashBlock(const Packet& p);
+  Reply romFlashEnd(const Packet& p);
+  Reply romSpiFlashMd5(const Packet& p);
+  Reply romReadFlashSlow(const Packet& p);
+  void romStopWrite();
+
+  // The flasher stub (SimStub.cpp).
+  static const HandlerTable& stubTable();
+  Reply stubHandle(const Packet& p);
+  Reply stubStatus(uint8_t opcode, uint8_t error, uint32_t value = 0) const;
+  Reply stubSync(const Packet& p);
+  Reply stubReadReg(const Packet& p);
+  Reply stubWriteReg(const Packet& p);
+  Reply stubSpiSetParams(const Packet& p);
+  Reply stubSpiAttach(const Packet& p);
+  Reply stubChangeBaudrate(const Packet& p);
+  Reply stubFlashBegin(const Packet& p);
+  Reply stubFlashBlock(const Packet& p);
+  Reply stubFlashEnd(const Packet& p);
+  Reply stubSpiFlashMd5(const Packet& p);
+  Reply stubEraseFlash(const Packet& p);
+  Reply stubEraseRegion(const Packet& p);
+  Reply stubReadFlash(const Packet& p);
+  bool stubInBounds(uint32_t addr, uint32_t len) const;
+  // Erases what of the write region lies below `end` and is not erased yet; returns the time.
+  int64_t stubEraseUpTo(uint64_t end);
+  // Erases [addr, addr + len) (4 KiB-aligned) as 64 KiB blocks where they fit, sectors elsewhere.
+  int64_t stubErase(uint32_t addr, uint32_t len);
+  void stubProgram(uint32_t addr, std::span<const uint8_t> bytes, int64_t& workUs);
+  void stubOnAck(const std::vector<uint8_t>& frame, int64_t atUs);
+  void stubPumpRead(int64_t atUs);
+  void stubStart();
+  // A frame the stub dropped (too long, or bytes lost to an overflow) is answered at its end.
+  void stubAnswerDropped(uint8_t opcode, uint8_t error, int64_t atUs);
+  void stubCountRxByte(int64_t atUs);
   // Answer, boot-text noise and follow-up work (VirtualEsp32.cpp).
   void sendReply(const Reply& r, int64_t startUs, bool badEscape);
   void runAfter(After after, uint32_t arg, int64_t atUs);
@@ -296,8 +424,11 @@ class VirtualEsp32 {
   int64_t busyUntilUs_ = 0;
   std::map<uint32_t, uint32_t> writtenRegs_;
   uint32_t flashDataCount_ = 0;  // FLASH_DATA and FLASH_DEFL_DATA, for the positional faults
+  uint32_t memDataCount_ = 0;    // MEM_DATA, for mem-fail
+  uint32_t readAckCount_ = 0;    // READ_FLASH acknowledgements, for drop-ack
   bool corruptBlock_ = false;
   bool damageInflate_ = false;
+  bool loseBlock_ = false;        // the rx-overflow fault hits this block
   int64_t baudSwitchFromUs_ = 0;  // host bytes arriving in [from, end) are garbled
   int64_t baudSwitchEndUs_ = 0;
 
@@ -320,12 +451,29 @@ class VirtualEsp32 {
   SimInflater inflater_;
 
   // Stub state.
+  uint32_t stubFlashBound_ = kStubDefaultFlashSize;
   bool stubFlashActive_ = false;
+  bool stubDeflate_ = false;
   uint32_t stubOffset_ = 0;
   uint32_t stubEraseSize_ = 0;
   uint32_t stubBlockSize_ = 0;
   uint32_t stubNextSeq_ = 0;
-  std::vector<bool> stubSectorErased_;
+  uint32_t stubWriteAddr_ = 0;    // where the next inflated bytes go
+  uint32_t stubErasedTo_ = 0;     // the region is erased from its offset up to here
+  uint8_t stubPendingError_ = 0;  // a write that failed after its block was answered
+  bool stubReading_ = false;
+  uint32_t stubReadAddr_ = 0;
+  uint32_t stubReadLen_ = 0;
+  uint32_t stubReadPacket_ = 0;
+  uint32_t stubReadInFlight_ = 0;
+  uint32_t stubReadSent_ = 0;
+  uint32_t stubReadAcked_ = 0;
+  bool stubTooLong_ = false;  // a frame over the limit is being skipped
+  uint8_t stubTooLongOpcode_ = 0;
+  bool stubRxOverflow_ = false;           // the frame being received lost bytes
+  size_t stubRxFill_ = 0;                 // bytes in the ring during the current busy spell
+  int64_t stubRxSpellEndUs_ = 0;          // the busy spell they belong to
+  int64_t requestEndUs_ = INT64_MIN / 2;  // the last request's closing END, for the bridge
 
   // Record.
   std::vector<SimCommand> commands_;

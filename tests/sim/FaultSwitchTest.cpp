@@ -286,5 +286,30 @@ TEST_F(FaultSwitch, FlashCorruptWritesOneByteWrongWithoutComplaint) {
   EXPECT_NE(command(0x13, words({0x10000, 4096, 0, 0})).data, md5.data);
 }
 
+TEST_F(FaultSwitch, MemFailDamagesTheNthImageBlockAndTheStubIsNotStarted) {
+  fault("mem-fail:1");
+  connect();
+  command(0x05, words({32, 2, 16, 0x400BE000}));
+  EXPECT_EQ(dataCommand(0x07, 0, Bytes(16, 0x11)).data[0], 0);
+  EXPECT_EQ(dataCommand(0x07, 1, Bytes(16, 0x11)).data, (Bytes{1, 0x07, 0, 0}));
+  EXPECT_EQ(dataCommand(0x07, 1, Bytes(16, 0x11)).data[0], 0) << "sent again, it arrives";
+}
+
+TEST_F(FaultSwitch, DropAckLeavesTheStubWaitingWithItsWindowFull) {
+  fault("drop-ack:0");
+  connect();
+  startStub();
+  EXPECT_EQ(command(0xD2, words({0x1000, 2048, 1024, 1})).data, (Bytes{0, 0}));
+  ASSERT_TRUE(readFrame(200).has_value());
+  send(testing::slip(words({1024})));
+  EXPECT_FALSE(readFrame(500).has_value()) << "the acknowledgement was lost";
+  send(testing::slip(words({1024})));
+  ASSERT_TRUE(readFrame(200).has_value());
+  send(testing::slip(words({2048})));
+  auto digest = readFrame(200);
+  ASSERT_TRUE(digest.has_value());
+  EXPECT_EQ(digest->size(), 16u);
+}
+
 }  // namespace
 }  // namespace flintmoor::simtest

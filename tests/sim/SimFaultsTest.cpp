@@ -20,10 +20,14 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 16u);
+  ASSERT_EQ(names.size(), 20u);
   EXPECT_EQ(names[13], "inflate-fail");
   EXPECT_EQ(names[14], "bridge-limit");
   EXPECT_EQ(names[15], "no-boot-strap");
+  EXPECT_EQ(names[16], "rx-overflow");
+  EXPECT_EQ(names[17], "no-flash-id");
+  EXPECT_EQ(names[18], "mem-fail");
+  EXPECT_EQ(names[19], "drop-ack");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
@@ -37,8 +41,8 @@ TEST(SimFaults, PositionNamesTheNthFlashDataBlockCountingFromZero) {
   EXPECT_EQ(parseSimFault("unplug:0"), (SimFault{SimFaultKind::kUnplug, 0}));
   EXPECT_EQ(parseSimFault("flash-corrupt:4294967295"),
             (SimFault{SimFaultKind::kFlashCorrupt, 4294967295u}));
-  for (const char* kind :
-       {"flash-fail", "drop-answer", "bad-escape", "unplug", "flash-corrupt", "inflate-fail"}) {
+  for (const char* kind : {"flash-fail", "drop-answer", "bad-escape", "unplug", "flash-corrupt",
+                           "inflate-fail", "rx-overflow", "mem-fail", "drop-ack"}) {
     EXPECT_EQ(parseSimFault(std::string(kind) + ":7").position, 7u) << kind;
   }
 }

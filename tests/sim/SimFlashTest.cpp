@@ -106,5 +106,24 @@ TEST_F(SimFlashFile, ShortFileLeavesTheRestErasedAndOversizedOrMissingFilesFail)
   EXPECT_THROW(f.save(path("no-such-dir/flash.bin")), Exception);
 }
 
+TEST_F(SimFlashFile, ASizeOtherThan4MiBBoundsRegionsFilesAndTheId) {
+  EXPECT_THROW(SimFlash(3u << 20), Exception);
+  EXPECT_THROW(SimFlash(32u << 20), Exception);
+  SimFlash f(8u << 20);
+  EXPECT_EQ(f.size(), 8u << 20);
+  EXPECT_EQ(f.jedecId(), 0x1740C8u);
+  EXPECT_TRUE(f.holds(0x7FF000, 0x1000));
+  EXPECT_FALSE(f.holds(0x7FF000, 0x1001));
+  EXPECT_FALSE(f.holds(0xFFFFF000, 0x2000));
+  f.program(0x7FFFFF, Bytes{0x42});
+  f.save(path("big.bin"));
+  EXPECT_EQ(std::filesystem::file_size(path("big.bin")), 8u << 20);
+  SimFlash g(8u << 20);
+  g.load(path("big.bin"));
+  EXPECT_EQ(g.bytes()[0x7FFFFF], 0x42);
+  SimFlash small;
+  EXPECT_THROW(small.load(path("big.bin")), Exception) << "8 MiB do not fit 4 MiB";
+}
+
 }  // namespace
 }  // namespace flintmoor
