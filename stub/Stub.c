@@ -9,9 +9,7 @@
 #define kBlock64 0x10000u
 
 uint8_t stub_rx_ring[kStubRxRingSize] __attribute__((section(".rxring")));
-volatile uint32_t stub_rx_head;
-volatile uint32_t stub_rx_tail;
-volatile uint32_t stub_rx_lost;
+volatile struct stub_rx stub_rx;
 uint32_t stub_blocks_answered_early;
 uint32_t stub_bytes_during_flash;
 
@@ -26,13 +24,12 @@ static uint8_t ring[kStubInflateRing + 4] __attribute__((aligned(4)));
 static uint32_t inflate_state[kStubInflateStateSize / 4];
 static uint32_t md5_ctx[kStubMd5ContextSize / 4];
 static uint32_t digest[4];
-/* A request that arrived while READ_FLASH waited for an acknowledgement: served next. */
-static uint32_t pending;
 
-static uint32_t flash_size;
-
-/* A write in progress (FLASH_BEGIN or FLASH_DEFL_BEGIN up to its END). Addresses are absolute. */
+/* The command state: the flash's size, a request waiting to be served, and the write in
+ * progress (FLASH_BEGIN or FLASH_DEFL_BEGIN up to its END; addresses are absolute). */
 static struct {
+  uint32_t flash_size;
+  uint32_t pending; /* a request that arrived while READ_FLASH waited for an acknowledgement */
   uint32_t mode; /* 0 none, 1 plain, 2 compressed */
   uint32_t offset;
   uint32_t end;       /* offset + the size announced */
@@ -47,57 +44,47 @@ static struct {
   uint32_t err;      /* a failure after a block was answered; reported until the end */
 } w;
 
-static uint32_t le32(const uint8_t *p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+/* A little-endian word of a request: every one lies at a multiple of 4 in `frame`. */
+static uint32_t le32(const uint8_t *p) { return *(const uint32_t *)(const void *)p; }
 
 /* ---- Frames ----------------------------------------------------------------------------- */
-
-static void tx_byte(uint8_t b) { hal_tx(&b, 1); }
 
 static void tx_slip(const uint8_t *p, uint32_t n) {
   while (n--) {
     const uint8_t b = *p++;
     if (b == END || b == ESC) {
-      tx_byte(ESC);
-      tx_byte(b == END ? 0xDC : 0xDD);
+      hal_tx(ESC);
+      hal_tx(b == END ? 0xDC : 0xDD);
     } else {
-      tx_byte(b);
+      hal_tx(b);
     }
   }
 }
 
 /* A frame without a packet header (greeting, READ_FLASH data and digest). */
 static void tx_frame(const uint8_t *p, uint32_t n) {
-  tx_byte(END);
+  hal_tx(END);
   tx_slip(p, n);
-  tx_byte(END);
+  hal_tx(END);
 }
 
 /* An answer: header, `n` bytes of data, status and error code. */
 static void answer(uint8_t op, uint32_t value, const uint8_t *data, uint32_t n, uint32_t err) {
-  uint8_t h[10];
-  h[0] = 1;
-  h[1] = op;
-  h[2] = (uint8_t)(n + 2);
-  h[3] = (uint8_t)((n + 2) >> 8);
-  h[4] = (uint8_t)value;
-  h[5] = (uint8_t)(value >> 8);
-  h[6] = (uint8_t)(value >> 16);
-  h[7] = (uint8_t)(value >> 24);
-  h[8] = err != 0;
-  h[9] = (uint8_t)err;
-  tx_byte(END);
-  tx_slip(h, 8);
+  uint32_t h[3];
+  h[0] = 1u | (uint32_t)op << 8 | (n + 2) << 16;
+  h[1] = value;
+  h[2] = (err != 0) | err << 8;
+  hal_tx(END);
+  tx_slip((const uint8_t *)h, 8);
   tx_slip(data, n);
-  tx_slip(h + 8, 2);
-  tx_byte(END);
+  tx_slip((const uint8_t *)(h + 2), 2);
+  hal_tx(END);
 }
 
 static uint8_t rx_byte(void) {
-  while (stub_rx_head == stub_rx_tail) hal_rx_wait();
-  const uint8_t b = stub_rx_ring[stub_rx_tail & (kStubRxRingSize - 1)];
-  stub_rx_tail = stub_rx_tail + 1;
+  while (stub_rx.head == stub_rx.tail) hal_rx_wait();
+  const uint8_t b = stub_rx_ring[stub_rx.tail & (kStubRxRingSize - 1)];
+  stub_rx.tail = stub_rx.tail + 1;
   return b;
 }
 
@@ -111,8 +98,8 @@ static uint32_t read_frame(void) {
     if (b == END) {
       if (n == 0 && !bad) continue; /* an empty frame, or the start of one */
       uint32_t err = 0;
-      if (stub_rx_lost) {
-        stub_rx_lost = 0;
+      if (stub_rx.lost) {
+        stub_rx.lost = 0;
         err = kStubErrRxOverflow;
       } else if (n > kStubMaxFrame) {
         err = kStubErrTooMuchData;
@@ -148,9 +135,9 @@ static uint32_t read_frame(void) {
 #ifdef STUB_COUNTERS
 #define FLASH_WORK(call)                          \
   ({                                              \
-    const uint32_t before_ = stub_rx_head;        \
+    const uint32_t before_ = stub_rx.head;        \
     const int rc_ = (call);                       \
-    stub_bytes_during_flash += stub_rx_head - before_; \
+    stub_bytes_during_flash += stub_rx.head - before_; \
     rc_;                                          \
   })
 #else
@@ -225,12 +212,12 @@ static uint32_t inflate_slice(const uint8_t *in, uint32_t n, uint32_t more) {
 /* ---- Commands --------------------------------------------------------------------------- */
 
 static uint32_t in_flash(uint32_t address, uint32_t len) {
-  return address <= flash_size && len <= flash_size - address;
+  return address <= w.flash_size && len <= w.flash_size - address;
 }
 
 void stub_reset_state(void) {
-  flash_size = kStubDefaultFlashSize;
-  pending = 0;
+  w.flash_size = kStubDefaultFlashSize;
+  w.pending = 0;
   w.mode = 0;
   w.err = 0;
 }
@@ -379,7 +366,7 @@ static uint32_t cmd_read(const uint8_t *p, uint32_t n) {
       const uint32_t total = le32(frame);
       if (total > acked && total <= sent) acked = total;
     } else if (got >= 8) {
-      pending = got;
+      w.pending = got;
       return 0xFFFFFFFFu;
     }
   }
@@ -414,8 +401,8 @@ static uint32_t serve(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t
       return cmd_write_reg(p, n);
     case kStubOpSpiSetParams:
       if (n != 24) return kStubErrBadDataLen;
-      flash_size = le32(p + 4);
-      hal_flash_set_size(le32(p), flash_size);
+      w.flash_size = le32(p + 4);
+      hal_flash_set_size(le32(p), w.flash_size);
       return 0;
     case kStubOpSpiAttach:
       if (n != 4 && n != 8) return kStubErrBadDataLen;
@@ -463,11 +450,11 @@ static void handle_frame(uint8_t *f, uint32_t len) {
 void stub_main(void) {
   stub_reset_state();
   hal_flash_attach(0);
-  hal_flash_set_size(0, flash_size);
+  hal_flash_set_size(0, w.flash_size);
   tx_frame(stub_greeting, 4);
   for (;;) {
-    const uint32_t n = pending ? pending : read_frame();
-    pending = 0;
+    const uint32_t n = w.pending ? w.pending : read_frame();
+    w.pending = 0;
     if (n) handle_frame(frame, n);
   }
 }

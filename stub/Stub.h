@@ -16,23 +16,14 @@
  * escaped frame twice over, so a whole block arrives while the previous one is written. */
 #define kStubRxRingSize 65536u
 extern uint8_t stub_rx_ring[kStubRxRingSize];
-extern volatile uint32_t stub_rx_head;
-extern volatile uint32_t stub_rx_tail;
-/* Set when bytes were lost (the FIFO overflowed or the ring was full). */
-extern volatile uint32_t stub_rx_lost;
+struct stub_rx {
+  uint32_t head;
+  uint32_t tail;
+  uint32_t lost; /* set by the receiver when bytes were lost (FIFO overflow, ring full) */
+};
+extern volatile struct stub_rx stub_rx;
 
-/* Appends a received byte; called by the receive interrupt (or the stand-in). */
-static inline void stub_rx_put(uint8_t b) {
-  const uint32_t head = stub_rx_head;
-  if (head - stub_rx_tail >= kStubRxRingSize) {
-    stub_rx_lost = 1;
-    return;
-  }
-  stub_rx_ring[head & (kStubRxRingSize - 1)] = b;
-  stub_rx_head = head + 1;
-}
-
-/* Counters the tests read: blocks answered before they were written, and bytes that arrived
+/* Numbers the tests read (kept only where STUB_COUNTERS is defined): blocks answered before they were written, and bytes that arrived
  * while the flash was being erased or programmed. */
 extern uint32_t stub_blocks_answered_early;
 extern uint32_t stub_bytes_during_flash;
@@ -44,8 +35,8 @@ void stub_reset_state(void);
 
 /* ---- What the layer below provides ----------------------------------------------------- */
 
-/* Sends bytes; waits while the transmitter is full. */
-void hal_tx(const uint8_t *p, uint32_t n);
+/* Sends a byte; waits while the transmitter is full. */
+void hal_tx(uint8_t b);
 /* Waits until everything sent has left the transmitter. */
 void hal_tx_flush(void);
 /* Waits until the receive ring holds a byte (the stand-ins may end the program at end of input). */

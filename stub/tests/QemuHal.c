@@ -15,6 +15,8 @@
 static uint8_t flash[kFlashSize] __attribute__((section(".standin"), aligned(4)));
 static uint32_t flash_limit = kFlashSize;
 static uint32_t end_of_input;
+static uint8_t out[4096];
+static uint32_t out_count;
 uint32_t qemu_baud = 115200;
 
 static int simcall(int call, int a, int b, int c) {
@@ -38,7 +40,13 @@ static void put_hex(uint32_t v) {
   simcall(kSysWrite, 2, (int)s, 9);
 }
 
+static void send_out(void) {
+  if (out_count) simcall(kSysWrite, 1, (int)out, (int)out_count);
+  out_count = 0;
+}
+
 static void finish(int status) {
+  send_out();
   put_hex(stub_blocks_answered_early);
   put_hex(stub_bytes_during_flash);
   put_hex(qemu_baud);
@@ -48,11 +56,13 @@ static void finish(int status) {
   }
 }
 
-/* Reads what standard input has (blocking for at least one byte) into the ring. */
+/* Sends what was written, then reads what standard input has (blocking for at least one byte)
+ * into the ring. */
 static void receive(void) {
-  const uint32_t head = stub_rx_head;
+  send_out();
+  const uint32_t head = stub_rx.head;
   const uint32_t at = head & (kStubRxRingSize - 1);
-  uint32_t room = kStubRxRingSize - (head - stub_rx_tail);
+  uint32_t room = kStubRxRingSize - (head - stub_rx.tail);
   if (room > kStubRxRingSize - at) room = kStubRxRingSize - at;
   if (!room || end_of_input) return;
   const int got = simcall(kSysRead, 0, (int)(stub_rx_ring + at), (int)room);
@@ -60,16 +70,20 @@ static void receive(void) {
     end_of_input = 1;
     return;
   }
-  stub_rx_head = head + (uint32_t)got;
+  stub_rx.head = head + (uint32_t)got;
 }
 
 void hal_rx_wait(void) {
   receive();
-  if (end_of_input && stub_rx_head == stub_rx_tail) finish(0);
+  if (end_of_input && stub_rx.head == stub_rx.tail) finish(0);
 }
 
-void hal_tx(const uint8_t *p, uint32_t n) { simcall(kSysWrite, 1, (int)p, (int)n); }
-void hal_tx_flush(void) {}
+void hal_tx(uint8_t b) {
+  if (out_count == sizeof out) send_out();
+  out[out_count++] = b;
+}
+
+void hal_tx_flush(void) { send_out(); }
 void hal_set_baud(uint32_t new_baud, uint32_t old_baud) {
   (void)old_baud;
   qemu_baud = new_baud;
@@ -111,7 +125,7 @@ int hal_flash_read(uint32_t address, void *dst, uint32_t len) {
 }
 
 int hal_flash_write(uint32_t address, const void *src, uint32_t len) {
-  if (stub_rx_head == stub_rx_tail) receive(); /* busy until the next request comes in */
+  if (stub_rx.head == stub_rx.tail) receive(); /* busy until the next request comes in */
   if (outside(address, len) || (uintptr_t)src & 3) return 1;
   for (uint32_t i = 0; i < len; i++) flash[address + i] &= ((const uint8_t *)src)[i];
   return 0;
