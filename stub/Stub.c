@@ -8,7 +8,7 @@
 #define kSector 0x1000u
 #define kBlock64 0x10000u
 
-uint8_t stub_rx_ring[kStubRxRingSize] __attribute__((section(".rxring")));
+uint8_t stub_rx_ring[kStubRxRingSize] STUB_SECTION(".rxring");
 volatile struct stub_rx stub_rx;
 uint32_t stub_blocks_answered_early;
 uint32_t stub_bytes_during_flash;

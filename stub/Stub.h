@@ -11,6 +11,13 @@
 
 #include "stub/StubProtocol.h"
 
+/* Places the emulator's and the chip's large arrays where their link scripts want them. */
+#ifdef __XTENSA__
+#define STUB_SECTION(name) __attribute__((section(name)))
+#else
+#define STUB_SECTION(name)
+#endif
+
 /* The receive ring: the UART's receive interrupt (or the stand-in) appends at head, the command
  * loop takes at tail. Indices run freely; the ring's size is a power of two and holds the longest
  * escaped frame twice over, so a whole block arrives while the previous one is written. */

@@ -7,8 +7,8 @@
 #define kMaxIn (1u << 20)
 #define kMaxOut (4u << 20)
 
-static uint8_t in_store[kMaxIn] __attribute__((section(".standin")));
-static uint8_t out_store[kMaxOut] __attribute__((section(".standin")));
+static uint8_t in_store[kMaxIn] STUB_SECTION(".standin");
+static uint8_t out_store[kMaxOut] STUB_SECTION(".standin");
 static uint32_t in_count;
 static uint32_t handed_out;
 
