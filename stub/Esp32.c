@@ -2,15 +2,15 @@
  * ROM's functions, which Esp32Start.S calls for us. */
 #include "stub/Stub.h"
 
-#define REG(address) (*(volatile uint32_t *)(address))
+#define REG(address) (*(volatile uint32_t*)(address))
 
 /* UART0's registers through one base register: one literal instead of one per register. */
-static volatile uint32_t *uart(void) {
-  volatile uint32_t *base = (volatile uint32_t *)0x3FF40000u;
+static volatile uint32_t* uart(void) {
+  volatile uint32_t* base = (volatile uint32_t*)0x3FF40000u;
   __asm__("" : "+r"(base));
   return base;
 }
-#define UART(address) (uart()[((address) - 0x3FF40000u) / 4])
+#define UART(address) (uart()[((address)-0x3FF40000u) / 4])
 
 /* UART0 */
 #define kUartFifo 0x3FF40000u
@@ -35,7 +35,7 @@ uint32_t esp32_spi_pin_config(void);
 void esp32_flash_attach(uint32_t config, uint32_t legacy);
 void esp32_flash_set_params(uint32_t id, uint32_t total, uint32_t block, uint32_t sector,
                             uint32_t page, uint32_t status_mask);
-void esp32_isr_attach(uint32_t cpu_int, void (*fn)(void), void *arg);
+void esp32_isr_attach(uint32_t cpu_int, void (*fn)(void), void* arg);
 void esp32_isr_unmask(uint32_t mask);
 void esp32_uart_isr_window(void);
 void esp32_uart_isr(void);
@@ -113,8 +113,12 @@ void hal_reboot(void) {
   }
 }
 
-uint32_t hal_read_reg(uint32_t address) { return REG(address); }
-void hal_write_reg(uint32_t address, uint32_t value) { REG(address) = value; }
+uint32_t hal_read_reg(uint32_t address) {
+  return REG(address);
+}
+void hal_write_reg(uint32_t address, uint32_t value) {
+  REG(address) = value;
+}
 
 void hal_flash_attach(uint32_t config) {
   esp32_flash_attach(config ? config : esp32_spi_pin_config(), 0);
@@ -129,7 +133,7 @@ extern uint32_t _bss_start[], _bss_end[];
 /* Called from the entry with interrupts masked: zero the data the image does not load (it lies
  * over the ROM loader's old buffers), take UART0's interrupt from the ROM, then serve. */
 void esp32_start(void) {
-  for (uint32_t *p = _bss_start; p < _bss_end; p++) *p = 0;
+  for (uint32_t* p = _bss_start; p < _bss_end; p++) *p = 0;
   UART(kUartIntEna) = 0;
   UART(kUartIntClr) = 0xFFFFFFFFu;
   esp32_isr_attach(kUartCpuInt, esp32_uart_isr_window, 0);

@@ -30,7 +30,7 @@ static uint32_t digest[4];
 static struct {
   uint32_t flash_size;
   uint32_t pending; /* a request that arrived while READ_FLASH waited for an acknowledgement */
-  uint32_t mode; /* 0 none, 1 plain, 2 compressed */
+  uint32_t mode;    /* 0 none, 1 plain, 2 compressed */
   uint32_t offset;
   uint32_t end;       /* offset + the size announced */
   uint32_t erase_end; /* end rounded up to a sector */
@@ -45,11 +45,13 @@ static struct {
 } w;
 
 /* A little-endian word of a request: every one lies at a multiple of 4 in `frame`. */
-static uint32_t le32(const uint8_t *p) { return *(const uint32_t *)(const void *)p; }
+static uint32_t le32(const uint8_t* p) {
+  return *(const uint32_t*)(const void*)p;
+}
 
 /* ---- Frames ----------------------------------------------------------------------------- */
 
-static void tx_slip(const uint8_t *p, uint32_t n) {
+static void tx_slip(const uint8_t* p, uint32_t n) {
   while (n--) {
     const uint8_t b = *p++;
     if (b == END || b == ESC) {
@@ -62,22 +64,22 @@ static void tx_slip(const uint8_t *p, uint32_t n) {
 }
 
 /* A frame without a packet header (greeting, READ_FLASH data and digest). */
-static void tx_frame(const uint8_t *p, uint32_t n) {
+static void tx_frame(const uint8_t* p, uint32_t n) {
   hal_tx(END);
   tx_slip(p, n);
   hal_tx(END);
 }
 
 /* An answer: header, `n` bytes of data, status and error code. */
-static void answer(uint8_t op, uint32_t value, const uint8_t *data, uint32_t n, uint32_t err) {
+static void answer(uint8_t op, uint32_t value, const uint8_t* data, uint32_t n, uint32_t err) {
   uint32_t h[3];
   h[0] = 1u | (uint32_t)op << 8 | (n + 2) << 16;
   h[1] = value;
   h[2] = (err != 0) | err << 8;
   hal_tx(END);
-  tx_slip((const uint8_t *)h, 8);
+  tx_slip((const uint8_t*)h, 8);
   tx_slip(data, n);
-  tx_slip((const uint8_t *)(h + 2), 2);
+  tx_slip((const uint8_t*)(h + 2), 2);
   hal_tx(END);
 }
 
@@ -133,12 +135,12 @@ static uint32_t read_frame(void) {
 
 /* Flash work, counted for the tests: how many bytes arrived while the flash was busy. */
 #ifdef STUB_COUNTERS
-#define FLASH_WORK(call)                          \
-  ({                                              \
-    const uint32_t before_ = stub_rx.head;        \
-    const int rc_ = (call);                       \
+#define FLASH_WORK(call)                               \
+  ({                                                   \
+    const uint32_t before_ = stub_rx.head;             \
+    const int rc_ = (call);                            \
     stub_bytes_during_flash += stub_rx.head - before_; \
-    rc_;                                          \
+    rc_;                                               \
   })
 #else
 #define FLASH_WORK(call) (call)
@@ -163,7 +165,7 @@ static uint32_t erase_range(uint32_t pos, uint32_t stop, uint32_t region_end) {
 
 /* Programs `n` bytes at `address` (word-aligned) from `src`, erasing first what the write's
  * region still needs; pads the last word with 0xFF (src has room for it). */
-static uint32_t program(uint32_t address, uint8_t *src, uint32_t n) {
+static uint32_t program(uint32_t address, uint8_t* src, uint32_t n) {
   if (address + n > w.erased) {
     const uint32_t reached = erase_range(w.erased, address + n, w.erase_end);
     if (reached == 1) return kStubErrFlashFailed;
@@ -188,7 +190,7 @@ static uint32_t flush_inflated(uint32_t upto) {
 }
 
 /* Feeds one slice of the zlib stream to the inflater and programs what comes out. */
-static uint32_t inflate_slice(const uint8_t *in, uint32_t n, uint32_t more) {
+static uint32_t inflate_slice(const uint8_t* in, uint32_t n, uint32_t more) {
   const uint32_t size = w.end - w.offset;
   while (!w.done) {
     const uint32_t pos = w.produced & (kStubInflateRing - 1);
@@ -222,7 +224,7 @@ void stub_reset_state(void) {
   w.err = 0;
 }
 
-static uint32_t cmd_begin(const uint8_t *p, uint32_t n, uint32_t mode) {
+static uint32_t cmd_begin(const uint8_t* p, uint32_t n, uint32_t mode) {
   if (n != 16) return kStubErrBadDataLen;
   const uint32_t size = le32(p);
   const uint32_t block_size = le32(p + 8);
@@ -241,7 +243,7 @@ static uint32_t cmd_begin(const uint8_t *p, uint32_t n, uint32_t mode) {
 }
 
 /* FLASH_DATA and FLASH_DEFL_DATA: checks the block, answers, then writes it. */
-static void cmd_data(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t mode) {
+static void cmd_data(uint8_t op, uint32_t cks, uint8_t* p, uint32_t n, uint32_t mode) {
   uint32_t err = 0;
   uint32_t len = 0;
   uint32_t address = 0;
@@ -251,8 +253,8 @@ static void cmd_data(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t 
     err = kStubErrNotInFlashMode;
   } else {
     address = w.offset + w.seq * w.block_size;
-    if (len > w.block_size || (mode == 1 && (address < w.offset || address > w.end ||
-                                             len > w.end - address))) {
+    if (len > w.block_size ||
+        (mode == 1 && (address < w.offset || address > w.end || len > w.end - address))) {
       err = kStubErrTooMuchData;
     } else if (le32(p + 4) != w.seq) {
       err = kStubErrBadSequence;
@@ -278,7 +280,7 @@ static void cmd_data(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t 
   }
 }
 
-static uint32_t cmd_end(const uint8_t *p, uint32_t n, uint32_t mode) {
+static uint32_t cmd_end(const uint8_t* p, uint32_t n, uint32_t mode) {
   if (n != 4) return kStubErrBadDataLen;
   if (w.mode != mode) return kStubErrNotInFlashMode;
   const uint32_t err = w.err;
@@ -294,7 +296,7 @@ static uint32_t cmd_end(const uint8_t *p, uint32_t n, uint32_t mode) {
 
 /* Reads `n` bytes at `address` of the flash into the ring (whole words around them); returns
  * where they start in the ring, or 0 on a failure. */
-static uint8_t *read_flash(uint32_t address, uint32_t n) {
+static uint8_t* read_flash(uint32_t address, uint32_t n) {
   const uint32_t base = address & ~3u;
   if (hal_flash_read(base, ring, (address - base + n + 3) & ~3u)) return 0;
   return ring + (address - base);
@@ -305,17 +307,17 @@ static uint32_t md5_range(uint32_t address, uint32_t len) {
   hal_md5_init(md5_ctx);
   while (len) {
     const uint32_t n = len > kStubReadMaxPacket ? kStubReadMaxPacket : len;
-    const uint8_t *data = read_flash(address, n);
+    const uint8_t* data = read_flash(address, n);
     if (!data) return kStubErrFlashFailed;
     hal_md5_update(md5_ctx, data, n);
     address += n;
     len -= n;
   }
-  hal_md5_final((uint8_t *)digest, md5_ctx);
+  hal_md5_final((uint8_t*)digest, md5_ctx);
   return 0;
 }
 
-static uint32_t cmd_md5(const uint8_t *p, uint32_t n) {
+static uint32_t cmd_md5(const uint8_t* p, uint32_t n) {
   if (n != 16) return kStubErrBadDataLen;
   const uint32_t address = le32(p);
   const uint32_t len = le32(p + 4);
@@ -323,11 +325,11 @@ static uint32_t cmd_md5(const uint8_t *p, uint32_t n) {
   if (w.err) return w.err;
   const uint32_t err = md5_range(address, len);
   if (err) return err;
-  answer(kStubOpSpiFlashMd5, 0, (const uint8_t *)digest, 16, 0);
+  answer(kStubOpSpiFlashMd5, 0, (const uint8_t*)digest, 16, 0);
   return 0xFFFFFFFFu; /* answered */
 }
 
-static uint32_t cmd_erase_region(const uint8_t *p, uint32_t n) {
+static uint32_t cmd_erase_region(const uint8_t* p, uint32_t n) {
   if (n != 8) return kStubErrBadDataLen;
   const uint32_t address = le32(p);
   const uint32_t len = le32(p + 4);
@@ -338,7 +340,7 @@ static uint32_t cmd_erase_region(const uint8_t *p, uint32_t n) {
 /* READ_FLASH: answers, then streams the range in packets, never more than `in flight` of them
  * unacknowledged, and ends with the range's MD5. A request arriving instead of an
  * acknowledgement ends the stream and is served next. */
-static uint32_t cmd_read(const uint8_t *p, uint32_t n) {
+static uint32_t cmd_read(const uint8_t* p, uint32_t n) {
   if (n != 16) return kStubErrBadDataLen;
   const uint32_t address = le32(p);
   const uint32_t len = le32(p + 4);
@@ -354,7 +356,7 @@ static uint32_t cmd_read(const uint8_t *p, uint32_t n) {
   while (acked < len) {
     if (sent < len && sent - acked < in_flight * packet) {
       const uint32_t k = len - sent < packet ? len - sent : packet;
-      const uint8_t *data = read_flash(address + sent, k);
+      const uint8_t* data = read_flash(address + sent, k);
       if (!data) return 0xFFFFFFFFu; /* the host's wait for data times out */
       hal_md5_update(md5_ctx, data, k);
       tx_frame(data, k);
@@ -370,12 +372,12 @@ static uint32_t cmd_read(const uint8_t *p, uint32_t n) {
       return 0xFFFFFFFFu;
     }
   }
-  hal_md5_final((uint8_t *)digest, md5_ctx);
-  tx_frame((const uint8_t *)digest, 16);
+  hal_md5_final((uint8_t*)digest, md5_ctx);
+  tx_frame((const uint8_t*)digest, 16);
   return 0xFFFFFFFFu;
 }
 
-static uint32_t cmd_write_reg(const uint8_t *p, uint32_t n) {
+static uint32_t cmd_write_reg(const uint8_t* p, uint32_t n) {
   if (!n || (n & 15)) return kStubErrBadDataLen;
   for (; n; n -= 16, p += 16) {
     const uint32_t address = le32(p);
@@ -389,7 +391,7 @@ static uint32_t cmd_write_reg(const uint8_t *p, uint32_t n) {
 }
 
 /* Serves one request. Returns the error code to answer with, or all ones when answered. */
-static uint32_t serve(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t *value) {
+static uint32_t serve(uint8_t op, uint32_t cks, uint8_t* p, uint32_t n, uint32_t* value) {
   switch (op) {
     case kStubOpSync:
       return 0;
@@ -438,7 +440,7 @@ static uint32_t serve(uint8_t op, uint32_t cks, uint8_t *p, uint32_t n, uint32_t
   }
 }
 
-static void handle_frame(uint8_t *f, uint32_t len) {
+static void handle_frame(uint8_t* f, uint32_t len) {
   if (len < 8 || f[0] != 0) return;
   const uint32_t n = len - 8;
   uint32_t value = 0;

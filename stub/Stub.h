@@ -30,8 +30,8 @@ struct stub_rx {
 };
 extern volatile struct stub_rx stub_rx;
 
-/* Numbers the tests read (kept only where STUB_COUNTERS is defined): blocks answered before they were written, and bytes that arrived
- * while the flash was being erased or programmed. */
+/* Numbers the tests read (kept only where STUB_COUNTERS is defined): blocks answered before they
+ * were written, and bytes that arrived while the flash was being erased or programmed. */
 extern uint32_t stub_blocks_answered_early;
 extern uint32_t stub_bytes_during_flash;
 
@@ -59,17 +59,17 @@ void hal_write_reg(uint32_t address, uint32_t value);
 /* The flash. 0 on success. Addresses and lengths of read and write are multiples of 4. */
 void hal_flash_attach(uint32_t config);
 void hal_flash_set_size(uint32_t id, uint32_t total_size);
-int hal_flash_read(uint32_t address, void *dst, uint32_t len);
-int hal_flash_write(uint32_t address, const void *src, uint32_t len);
+int hal_flash_read(uint32_t address, void* dst, uint32_t len);
+int hal_flash_write(uint32_t address, const void* src, uint32_t len);
 int hal_flash_erase_sector(uint32_t sector);
 int hal_flash_erase_block(uint32_t block);
 int hal_flash_erase_chip(void);
 
 /* MD5 with an 88-byte context. */
 #define kStubMd5ContextSize 88u
-void hal_md5_init(void *ctx);
-void hal_md5_update(void *ctx, const void *p, uint32_t len);
-void hal_md5_final(uint8_t digest[16], void *ctx);
+void hal_md5_init(void* ctx);
+void hal_md5_update(void* ctx, const void* p, uint32_t len);
+void hal_md5_final(uint8_t digest[16], void* ctx);
 
 /* The inflater: state word 0 = 0 starts a stream; flags kStubInflateZlib | kStubInflateMore;
  * writes into a ring of kStubInflateRing bytes starting at out_start, from out_next, at most
@@ -78,7 +78,7 @@ void hal_md5_final(uint8_t digest[16], void *ctx);
 #define kStubInflateStateSize 11000u
 #define kStubInflateRing 32768u
 enum { kStubInflateZlib = 1, kStubInflateMore = 2 };
-int hal_inflate(void *state, const uint8_t *in, uint32_t *in_len, uint8_t *out_start,
-                uint8_t *out_next, uint32_t *out_len, uint32_t flags);
+int hal_inflate(void* state, const uint8_t* in, uint32_t* in_len, uint8_t* out_start,
+                uint8_t* out_next, uint32_t* out_len, uint32_t flags);
 
 #endif /* FLINTMOOR_STUB_H */

@@ -12,7 +12,7 @@
 static uint8_t flash[kFlashSize];
 static uint32_t told_size;
 static uint32_t registers[64];
-static const uint8_t *input;
+static const uint8_t* input;
 static size_t input_left;
 static jmp_buf input_end;
 
@@ -31,14 +31,28 @@ void hal_rx_wait(void) {
   input_left -= n;
 }
 
-void hal_tx(uint8_t b) { (void)b; }
+void hal_tx(uint8_t b) {
+  (void)b;
+}
 void hal_tx_flush(void) {}
-void hal_set_baud(uint32_t new_baud, uint32_t old_baud) { (void)new_baud, (void)old_baud; }
-void hal_reboot(void) { longjmp(input_end, 1); }
-void hal_delay_us(uint32_t us) { (void)us; }
-uint32_t hal_read_reg(uint32_t address) { return registers[(address >> 2) & 63]; }
-void hal_write_reg(uint32_t address, uint32_t value) { registers[(address >> 2) & 63] = value; }
-void hal_flash_attach(uint32_t config) { (void)config; }
+void hal_set_baud(uint32_t new_baud, uint32_t old_baud) {
+  (void)new_baud, (void)old_baud;
+}
+void hal_reboot(void) {
+  longjmp(input_end, 1);
+}
+void hal_delay_us(uint32_t us) {
+  (void)us;
+}
+uint32_t hal_read_reg(uint32_t address) {
+  return registers[(address >> 2) & 63];
+}
+void hal_write_reg(uint32_t address, uint32_t value) {
+  registers[(address >> 2) & 63] = value;
+}
+void hal_flash_attach(uint32_t config) {
+  (void)config;
+}
 void hal_flash_set_size(uint32_t id, uint32_t total_size) {
   (void)id;
   told_size = total_size;
@@ -51,15 +65,15 @@ static int outside(uint32_t address, uint32_t len) {
   return (address | len) & 3 || end > kFlashSize;
 }
 
-int hal_flash_read(uint32_t address, void *dst, uint32_t len) {
+int hal_flash_read(uint32_t address, void* dst, uint32_t len) {
   if (outside(address, len)) return 1;
   memcpy(dst, flash + address, len);
   return 0;
 }
 
-int hal_flash_write(uint32_t address, const void *src, uint32_t len) {
+int hal_flash_write(uint32_t address, const void* src, uint32_t len) {
   if (outside(address, len) || (uintptr_t)src & 3) return 1;
-  for (uint32_t i = 0; i < len; i++) flash[address + i] &= ((const uint8_t *)src)[i];
+  for (uint32_t i = 0; i < len; i++) flash[address + i] &= ((const uint8_t*)src)[i];
   return 0;
 }
 
@@ -69,12 +83,18 @@ static int erase(uint32_t address, uint32_t len) {
   return 0;
 }
 
-int hal_flash_erase_sector(uint32_t sector) { return erase(sector << 12, 0x1000); }
-int hal_flash_erase_block(uint32_t block) { return erase(block << 16, 0x10000); }
-int hal_flash_erase_chip(void) { return erase(0, told_size < kFlashSize ? told_size : kFlashSize); }
+int hal_flash_erase_sector(uint32_t sector) {
+  return erase(sector << 12, 0x1000);
+}
+int hal_flash_erase_block(uint32_t block) {
+  return erase(block << 16, 0x10000);
+}
+int hal_flash_erase_chip(void) {
+  return erase(0, told_size < kFlashSize ? told_size : kFlashSize);
+}
 
 /* Runs the stub from its start on one input. */
-void stub_host_run(const uint8_t *data, size_t size) {
+void stub_host_run(const uint8_t* data, size_t size) {
   input = data;
   input_left = size;
   stub_rx.head = stub_rx.tail = stub_rx.lost = 0;

@@ -15,7 +15,7 @@ static uint32_t handed_out;
 enum { kDone = 0, kMoreInput = 1, kBad = -1 };
 
 typedef struct {
-  const uint8_t *in;
+  const uint8_t* in;
   uint32_t in_len, in_pos;
   uint32_t bit_buf, bit_cnt;
   uint32_t out_pos;
@@ -27,7 +27,7 @@ typedef struct {
   uint16_t symbol[320];
 } Huffman;
 
-static uint32_t bits(Reader *r, uint32_t need) {
+static uint32_t bits(Reader* r, uint32_t need) {
   uint32_t v = r->bit_buf;
   while (r->bit_cnt < need) {
     if (r->in_pos == r->in_len) {
@@ -43,7 +43,7 @@ static uint32_t bits(Reader *r, uint32_t need) {
 }
 
 /* Builds a canonical code from code lengths; returns non-zero when the lengths over-subscribe. */
-static int build(Huffman *h, const uint8_t *length, int n) {
+static int build(Huffman* h, const uint8_t* length, int n) {
   uint16_t offs[16];
   for (int i = 0; i < 16; i++) h->count[i] = 0;
   for (int s = 0; s < n; s++) h->count[length[s]]++;
@@ -61,7 +61,7 @@ static int build(Huffman *h, const uint8_t *length, int n) {
   return 0;
 }
 
-static int decode(Reader *r, const Huffman *h) {
+static int decode(Reader* r, const Huffman* h) {
   int code = 0, first = 0, index = 0;
   for (int len = 1; len < 16; len++) {
     code |= (int)bits(r, 1);
@@ -76,18 +76,18 @@ static int decode(Reader *r, const Huffman *h) {
   return -2;
 }
 
-static const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+static const uint16_t kLenBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
 static const uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-static const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                       33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                       1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385,
-                                       24577};
+static const uint16_t kDistBase[30] = {
+    1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+    193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
 static const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
-static int codes(Reader *r, const Huffman *lit, const Huffman *dist) {
+static int codes(Reader* r, const Huffman* lit, const Huffman* dist) {
   for (;;) {
     int s = decode(r, lit);
     if (s < 0) return s == -1 ? kMoreInput : kBad;
@@ -106,12 +106,13 @@ static int codes(Reader *r, const Huffman *lit, const Huffman *dist) {
       const uint32_t back = kDistBase[d] + bits(r, kDistExtra[d]);
       if (r->short_input) return kMoreInput;
       if (back > r->out_pos || len > kMaxOut - r->out_pos) return kBad;
-      for (uint32_t i = 0; i < len; i++, r->out_pos++) out_store[r->out_pos] = out_store[r->out_pos - back];
+      for (uint32_t i = 0; i < len; i++, r->out_pos++)
+        out_store[r->out_pos] = out_store[r->out_pos - back];
     }
   }
 }
 
-static int fixed(Reader *r) {
+static int fixed(Reader* r) {
   static Huffman lit, dist;
   uint8_t length[320];
   int s = 0;
@@ -125,8 +126,9 @@ static int fixed(Reader *r) {
   return codes(r, &lit, &dist);
 }
 
-static int dynamic(Reader *r) {
-  static const uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+static int dynamic(Reader* r) {
+  static const uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                     11, 4,  12, 3, 13, 2, 14, 1, 15};
   static Huffman lit, dist;
   uint8_t length[320];
   const int nlen = (int)bits(r, 5) + 257;
@@ -167,7 +169,7 @@ static int dynamic(Reader *r) {
 }
 
 /* Inflates the whole stream held so far into out_store. */
-static int inflate_all(uint32_t *produced) {
+static int inflate_all(uint32_t* produced) {
   Reader r = {in_store, in_count, 0, 0, 0, 0, 0};
   *produced = 0;
   if (in_count < 2) return kMoreInput;
@@ -193,9 +195,12 @@ static int inflate_all(uint32_t *produced) {
       r.in_pos += 4;
       if ((len ^ 0xFFFF) != nlen) rc = kBad;
       for (uint32_t i = 0; rc == kDone && i < len; i++) {
-        if (r.in_pos == r.in_len) rc = kMoreInput;
-        else if (r.out_pos == kMaxOut) rc = kBad;
-        else out_store[r.out_pos++] = in_store[r.in_pos++];
+        if (r.in_pos == r.in_len)
+          rc = kMoreInput;
+        else if (r.out_pos == kMaxOut)
+          rc = kBad;
+        else
+          out_store[r.out_pos++] = in_store[r.in_pos++];
       }
     } else if (type == 1) {
       rc = fixed(&r);
@@ -216,15 +221,15 @@ static int inflate_all(uint32_t *produced) {
     b += a;
     if (b >= 65521) b -= 65521;
   }
-  const uint8_t *t = in_store + r.in_pos;
+  const uint8_t* t = in_store + r.in_pos;
   const uint32_t adler = (uint32_t)t[0] << 24 | (uint32_t)t[1] << 16 | (uint32_t)t[2] << 8 | t[3];
   return adler == (b << 16 | a) ? kDone : kBad;
 }
 
-int hal_inflate(void *state, const uint8_t *in, uint32_t *in_len, uint8_t *out_start,
-                uint8_t *out_next, uint32_t *out_len, uint32_t flags) {
+int hal_inflate(void* state, const uint8_t* in, uint32_t* in_len, uint8_t* out_start,
+                uint8_t* out_next, uint32_t* out_len, uint32_t flags) {
   (void)out_start;
-  uint32_t *started = state;
+  uint32_t* started = state;
   if (!*started) {
     *started = 1;
     in_count = handed_out = 0;

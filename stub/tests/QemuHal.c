@@ -83,31 +83,39 @@ void hal_tx(uint8_t b) {
   out[out_count++] = b;
 }
 
-void hal_tx_flush(void) { send_out(); }
+void hal_tx_flush(void) {
+  send_out();
+}
 void hal_set_baud(uint32_t new_baud, uint32_t old_baud) {
   (void)old_baud;
   qemu_baud = new_baud;
 }
-void hal_reboot(void) { finish(3); }
-void hal_delay_us(uint32_t us) { (void)us; }
+void hal_reboot(void) {
+  finish(3);
+}
+void hal_delay_us(uint32_t us) {
+  (void)us;
+}
 
 /* The chip id register, and the SPI1 controller's user command as far as the JEDEC id read
  * needs it; other addresses are the emulator's memory. */
 uint32_t hal_read_reg(uint32_t address) {
   if (address == 0x40001000u) return 0x00F01D83u;
-  return *(volatile uint32_t *)address;
+  return *(volatile uint32_t*)address;
 }
 
 void hal_write_reg(uint32_t address, uint32_t value) {
   if (address == kSpiCmd && (value & (1u << 18))) {
-    if ((*(volatile uint32_t *)kSpiUser2 & 0xFFFF) == 0x9F)
-      *(volatile uint32_t *)kSpiW0 = kJedecId | 0xAA000000u; /* top byte stale, as on the chip */
+    if ((*(volatile uint32_t*)kSpiUser2 & 0xFFFF) == 0x9F)
+      *(volatile uint32_t*)kSpiW0 = kJedecId | 0xAA000000u; /* top byte stale, as on the chip */
     value &= ~(1u << 18);
   }
-  *(volatile uint32_t *)address = value;
+  *(volatile uint32_t*)address = value;
 }
 
-void hal_flash_attach(uint32_t config) { (void)config; }
+void hal_flash_attach(uint32_t config) {
+  (void)config;
+}
 
 void hal_flash_set_size(uint32_t id, uint32_t total_size) {
   (void)id;
@@ -118,16 +126,16 @@ static int outside(uint32_t address, uint32_t len) {
   return (address | len) & 3 || address > flash_limit || len > flash_limit - address;
 }
 
-int hal_flash_read(uint32_t address, void *dst, uint32_t len) {
+int hal_flash_read(uint32_t address, void* dst, uint32_t len) {
   if (outside(address, len)) return 1;
-  for (uint32_t i = 0; i < len; i++) ((uint8_t *)dst)[i] = flash[address + i];
+  for (uint32_t i = 0; i < len; i++) ((uint8_t*)dst)[i] = flash[address + i];
   return 0;
 }
 
-int hal_flash_write(uint32_t address, const void *src, uint32_t len) {
+int hal_flash_write(uint32_t address, const void* src, uint32_t len) {
   if (stub_rx.head == stub_rx.tail) receive(); /* busy until the next request comes in */
   if (outside(address, len) || (uintptr_t)src & 3) return 1;
-  for (uint32_t i = 0; i < len; i++) flash[address + i] &= ((const uint8_t *)src)[i];
+  for (uint32_t i = 0; i < len; i++) flash[address + i] &= ((const uint8_t*)src)[i];
   return 0;
 }
 
@@ -137,14 +145,20 @@ static int erase(uint32_t address, uint32_t len) {
   return 0;
 }
 
-int hal_flash_erase_sector(uint32_t sector) { return erase(sector << 12, 0x1000); }
-int hal_flash_erase_block(uint32_t block) { return erase(block << 16, 0x10000); }
-int hal_flash_erase_chip(void) { return erase(0, flash_limit); }
+int hal_flash_erase_sector(uint32_t sector) {
+  return erase(sector << 12, 0x1000);
+}
+int hal_flash_erase_block(uint32_t block) {
+  return erase(block << 16, 0x10000);
+}
+int hal_flash_erase_chip(void) {
+  return erase(0, flash_limit);
+}
 
 /* Start-up: zero the uninitialised data, erase the flash, serve. */
 extern uint32_t _bss_start[], _bss_end[];
 void qemu_main(void) {
-  for (uint32_t *p = _bss_start; p < _bss_end; p++) *p = 0;
+  for (uint32_t* p = _bss_start; p < _bss_end; p++) *p = 0;
   erase(0, kFlashSize);
   stub_main();
 }
