@@ -108,7 +108,8 @@ fuzz-deps:
 
 # The fuzz targets (tests/fuzz/, a CMake project of its own) with clang's libFuzzer, ASan and UBSan.
 fuzz-build: fuzz-deps
-	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ $(FUZZ_CMAKE_ARGS)
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  $(FUZZ_CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 # Replays each target's kept crash inputs, then fuzzes each for FUZZ_SECONDS, FUZZ_JOBS at a time,
