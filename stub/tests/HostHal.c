@@ -17,13 +17,17 @@ static size_t input_left;
 static jmp_buf input_end;
 
 /* Hands the stub the input in pieces of varying length, as a UART would, and ends the run when it
- * is used up. */
+ * is used up. A piece that starts with 0xFE is lost, as bytes are when the receive FIFO
+ * overflows. */
 void hal_rx_wait(void) {
   if (!input_left) longjmp(input_end, 1);
   size_t n = 1 + (input[0] & 63);
   if (n > input_left) n = input_left;
   for (size_t i = 0; i < n; i++) {
-    if (stub_rx.head - stub_rx.tail == kStubRxRingSize) break;
+    if (input[0] == 0xFE || stub_rx.head - stub_rx.tail == kStubRxRingSize) {
+      stub_rx.lost = 1;
+      break;
+    }
     stub_rx_ring[stub_rx.head & (kStubRxRingSize - 1)] = input[i];
     stub_rx.head = stub_rx.head + 1;
   }
