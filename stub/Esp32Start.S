@@ -36,6 +36,7 @@ esp32_entry:
  * spill our frame: it finds that place through the word at SP-12, which we plant. Interrupts stay
  * masked from the plant until the windowed half has entered its frame, which then holds SP-12, so
  * no interrupt frame can overwrite it. */
+  .global esp32_rom_call
   .align 4
 esp32_rom_call:
   addi a1, a1, -48
