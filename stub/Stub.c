@@ -378,15 +378,13 @@ static uint32_t cmd_read(const uint8_t* p, uint32_t n) {
 }
 
 static uint32_t cmd_write_reg(const uint8_t* p, uint32_t n) {
-  if (!n || (n & 15)) return kStubErrBadDataLen;
-  for (; n; n -= 16, p += 16) {
-    const uint32_t address = le32(p);
-    const uint32_t mask = le32(p + 8);
-    uint32_t value = le32(p + 4) & mask;
-    if (mask != 0xFFFFFFFFu) value |= hal_read_reg(address) & ~mask;
-    hal_write_reg(address, value);
-    hal_delay_us(le32(p + 12));
-  }
+  if (n != 16) return kStubErrBadDataLen;
+  const uint32_t address = le32(p);
+  const uint32_t mask = le32(p + 8);
+  uint32_t value = le32(p + 4) & mask;
+  if (mask != 0xFFFFFFFFu) value |= hal_read_reg(address) & ~mask; /* reads can have effects */
+  hal_write_reg(address, value);
+  hal_delay_us(le32(p + 12));
   return 0;
 }
 
