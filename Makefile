@@ -10,8 +10,10 @@ FUZZ_SECONDS ?= 600
 FUZZ_JOBS  ?= $(JOBS)
 FUZZ_CMAKE_ARGS ?=
 
-# Debian packages the build, the tests and the demo need.
+# Debian packages the build, the tests and the demo need (the flasher stub's cross compiler and
+# the emulator its tests run on among them).
 DEPS := cmake g++ ninja-build pkg-config make \
+        gcc-xtensa-lx106 binutils-xtensa-lx106 qemu-system-misc \
         libgtest-dev libgmock-dev googletest \
         qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev \
         libudev-dev libmd-dev zlib1g-dev \
@@ -72,6 +74,7 @@ clean:
 
 # Debian packages of the Windows cross build and of running its tests under Wine.
 WIN_DEPS := cmake ninja-build make googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev \
+            gcc-xtensa-lx106 binutils-xtensa-lx106 \
             wine wine64
 
 windows-deps:
@@ -105,7 +108,8 @@ fuzz-deps:
 
 # The fuzz targets (tests/fuzz/, a CMake project of its own) with clang's libFuzzer, ASan and UBSan.
 fuzz-build: fuzz-deps
-	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ $(FUZZ_CMAKE_ARGS)
+	cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  $(FUZZ_CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 
 # Replays each target's kept crash inputs, then fuzzes each for FUZZ_SECONDS, FUZZ_JOBS at a time,

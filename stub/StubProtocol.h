@@ -36,7 +36,8 @@
  *                                              flash. Quick: nothing is erased yet.
  *  FLASH_DATA        length, sequence, 0, 0, data    the block at offset + sequence * block size.
  *                                              Checked in this order: length field equals the
- *                                              data (kStubErrBadDataLen), length <= block size and
+ *                                              data (kStubErrBadDataLen), a FLASH_BEGIN is open
+ *                                              (kStubErrNotInFlashMode), length <= block size and
  *                                              the block inside the erase size
  *                                              (kStubErrTooMuchData), sequence (kStubErrBadSequence),
  *                                              checksum (kStubErrChecksum).
@@ -50,7 +51,8 @@
  *                                              checked as FLASH_DATA (no "inside the erase size"
  *                                              test: a slice may inflate to any amount); a stream
  *                                              that does not inflate, or inflates past the size,
- *                                              is kStubErrInflate.
+ *                                              is kStubErrInflate, reported as a failed write
+ *                                              (the slice is answered before it is inflated).
  *  FLASH_DEFL_END    flag                      as FLASH_END.
  *  SPI_FLASH_MD5     address, size, 0, 0       data: 16 raw MD5 bytes, then status.
  *  ERASE_FLASH       (none)                    the flash chip's own chip erase; answered when
@@ -68,7 +70,8 @@
  * erased and programmed while the next block arrives (the UART is received by interrupt into a
  * ring buffer, so no byte is lost while the flash is busy). A write that fails after its block
  * was answered is reported as kStubErrFlashFailed on the next answer of a data, end or MD5
- * command. The host verifies every image with SPI_FLASH_MD5 in the end.
+ * command, and on each of them up to the END, which clears it; blocks after it are not written.
+ * The host verifies every image with SPI_FLASH_MD5 in the end.
  *
  * READING (READ_FLASH). Request: address, length (1 or more), packet size
  * (1..kStubReadMaxPacket), in flight (1..kStubReadMaxInFlight): how many packets may be sent
@@ -78,7 +81,8 @@
  * when the length is not a multiple). The host acknowledges with frames of four bytes: the total
  * number of data bytes it has received so far. The stub never has more than `in flight` packets
  * sent and unacknowledged. Once it has sent everything and the host has acknowledged the whole
- * length, the stub sends a frame of 16 bytes: the MD5 of the whole range.
+ * length, the stub sends a frame of 16 bytes: the MD5 of the whole range. A request frame sent
+ * instead of an acknowledgement ends the stream (no digest) and is served.
  *
  * JEDEC ID. The host reads the flash chip's id with READ_REG and WRITE_REG on the SPI1
  * controller's registers (the same sequence works with the ROM loader): no command of our own.

@@ -1,9 +1,11 @@
-# Makes the flasher stub resource: reads a stub (an image in the resource layout, or a JSON object
-# with base64 "text" and "data" and the numbers "text_start", "data_start" and "entry"), or makes
-# a placeholder when INPUT is empty, and writes the resource layout as a C++ source.
+# Makes the flasher stub resource: reads a stub (an image in the resource layout, a JSON object
+# with base64 "text" and "data" and the numbers "text_start", "data_start" and "entry", or the ELF
+# file stub/ builds, whose .text and .data sections, entry and symbols _text_start and _data_start
+# it reads with OBJCOPY and NM), or makes a placeholder when INPUT is empty, and writes the
+# resource layout as a C++ source.
 #
 #   cmake -DINPUT=<file or empty> -DOUTPUT=<source.cpp> -DSYMBOL=<name> [-DOUTPUT_HEX=<file>]
-#         -P StubImage.cmake
+#         [-DOBJCOPY=<objcopy> -DNM=<nm>] -P StubImage.cmake
 #
 # The source defines <name>Image (the bytes), <name>ImageSize and <name>Placeholder in namespace
 # flintmoor. OUTPUT_HEX, when given, receives the layout as lower-case hex digits.
@@ -183,6 +185,43 @@ function(read_layout hex out_text out_start out_entry out_data out_data_start)
   set(${out_data_start} ${data_start} PARENT_SCOPE)
 endfunction()
 
+# The segments and addresses of the stub's ELF file.
+function(read_elf elf out_text out_start out_entry out_data out_data_start)
+  if(NOT OBJCOPY OR NOT NM)
+    stub_fail("an ELF input needs OBJCOPY and NM")
+  endif()
+  foreach(section text data)
+    set(bin "${OUTPUT}${OUTPUT_HEX}.${section}.bin")
+    execute_process(COMMAND ${OBJCOPY} -O binary -j .${section} ${elf} ${bin}
+                    RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      stub_fail("${OBJCOPY} could not extract .${section} from ${elf}")
+    endif()
+    file(READ ${bin} ${section} HEX)
+    file(REMOVE ${bin})
+  endforeach()
+  execute_process(COMMAND ${NM} ${elf} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    stub_fail("${NM} could not read ${elf}")
+  endif()
+  foreach(name _text_start _data_start esp32_entry)
+    if(NOT symbols MATCHES "([0-9a-f]+) [A-Za-z] ${name}\n")
+      stub_fail("${elf} has no symbol ${name}")
+    endif()
+    math(EXPR ${name} "0x${CMAKE_MATCH_1}")
+  endforeach()
+  string(LENGTH "${text}" tl)
+  string(LENGTH "${data}" dl)
+  math(EXPR tl "${tl} / 2")
+  math(EXPR dl "${dl} / 2")
+  message(STATUS "Flasher stub: ${tl} code bytes, ${dl} data bytes")
+  set(${out_text} "${text}" PARENT_SCOPE)
+  set(${out_start} ${_text_start} PARENT_SCOPE)
+  set(${out_entry} ${esp32_entry} PARENT_SCOPE)
+  set(${out_data} "${data}" PARENT_SCOPE)
+  set(${out_data_start} ${_data_start} PARENT_SCOPE)
+endfunction()
+
 function(json_member json key type out)
   string(JSON got ERROR_VARIABLE err TYPE "${json}" "${key}")
   if(err)
@@ -219,6 +258,8 @@ else()
   file(READ "${INPUT}" hex HEX)
   if(hex MATCHES "^8003")
     read_layout("${hex}" text start entry data data_start)
+  elseif(hex MATCHES "^7f454c46")
+    read_elf("${INPUT}" text start entry data data_start)
   else()
     file(READ "${INPUT}" json)
     string(JSON kind ERROR_VARIABLE err TYPE "${json}")

@@ -13,12 +13,14 @@ seconds="${2:-600}"
 jobs="${3:-1}"
 shift $(($# < 3 ? $# : 3))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(SlipReader EspReplies StubImage IniFile NaturalCompare)
+[ ${#targets[@]} -gt 0 ] || targets=(SlipReader EspReplies StubImage IniFile NaturalCompare StubFrames)
 
-# Longest input per target: the chip's answers need room for frames longer than the buffer.
+# Longest input per target: the chip's answers and the stub's requests need room for frames longer
+# than their buffers.
 max_len() {
   case "$1" in
     EspReplies) echo 20000 ;;
+    StubFrames) echo 40000 ;;
     IniFile) echo 8192 ;;
     *) echo 4096 ;;
   esac
