@@ -147,9 +147,9 @@ void TMain::createControls() {
                 16 + 355 - 26, top + 14, 26, 26, kIdBrowseBoot + tag, fontNormal_);
     if (folderIcon_)
       SendMessageW(browse_[tag], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
-    // Created after the field, so it is painted first: the field lies over its spare room.
-    HWND caption = control(L"STATIC", captions[tag], SS_LEFT | SS_NOPREFIX, 16, top, 146,
-                           captionHeight, kIdLabBoot + tag, fontCaption_);
+    // Beneath the field, which lies over its spare room.
+    HWND caption = control(L"STATIC", captions[tag], SS_LEFT | SS_NOPREFIX | WS_CLIPSIBLINGS, 16,
+                           top, 146, captionHeight, kIdLabBoot + tag, fontCaption_);
     SetWindowPos(caption, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 
@@ -379,7 +379,8 @@ void TMain::browse(int tag) {
   if (GetOpenFileNameW(&ofn)) SetWindowTextW(edits_[tag], file);
 }
 
-void TMain::onDropFiles(HDROP drop) {
+void TMain::onDropFiles(WPARAM dropHandle) {
+  auto* drop = reinterpret_cast<HDROP>(dropHandle);
   POINT at{};
   DragQueryPoint(drop, &at);
   wchar_t file[MAX_PATH * 4] = L"";
@@ -593,7 +594,7 @@ LRESULT TMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CTLCOLOREDIT:
       return onCtlColor(reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
     case WM_DROPFILES:
-      onDropFiles(reinterpret_cast<HDROP>(wp));
+      onDropFiles(wp);
       return 0;
     case WM_PAINT: {
       PAINTSTRUCT ps;

@@ -4,7 +4,6 @@
 // the flash job reaches it through its view adapter (WindowView).
 #pragma once
 
-#include <shellapi.h>
 #include <windows.h>
 
 #include <array>
@@ -83,7 +82,7 @@ class TMain {
   void FormClose();
   void onCommand(int id, int code);
   void onClose();
-  void onDropFiles(HDROP drop);
+  void onDropFiles(WPARAM drop);  // an HDROP
   LRESULT onCtlColor(HDC dc, HWND child);
   void edFilenameChange(int tag);
   void CheckFiles();

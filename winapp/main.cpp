@@ -3,9 +3,10 @@
 // go to disk at the end. Switches: "-d" (log window, copy into dist\), "--simulate" (the port
 // "SIM", a virtual ESP32 in real time), and with it "--sim-flash FILE" (the virtual chip's flash
 // is loaded from FILE when it exists and saved there when the program ends).
+#include <windows.h>
+// windows.h first: the others need its types.
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <string>
