@@ -468,12 +468,16 @@ std::optional<WindowState> TMain::restorePlacement() {
                                   frame.bottom - frame.top, screenInfo(), debug_);
   placementRestored_ = true;
   if (r.move) SetWindowPos(window_, nullptr, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  // The saved control, else the first field.
+  HWND target = edits_[0];
   for (const NamedControl& c : kNames) {
     if (r.activeControl != c.name) continue;
-    HWND target = GetDlgItem(window_, c.id);
-    if (target != nullptr && IsWindowEnabled(target)) SetFocus(target);
+    HWND saved = GetDlgItem(window_, c.id);
+    if (saved != nullptr && IsWindowEnabled(saved)) target = saved;
     break;
   }
+  lastFocus_ = target;
+  SetFocus(target);
   return r.state;
 }
 
@@ -495,7 +499,8 @@ void TMain::savePlacement() {
   p.bottom = normal.bottom;
   // The focused control by its name (a field's browse button stands for its field).
   std::string active;
-  const HWND focused = GetFocus();
+  HWND focused = GetFocus();
+  if (focused == nullptr || GetParent(focused) != window_) focused = lastFocus_;
   const int id = focused != nullptr && GetParent(focused) == window_ ? GetDlgCtrlID(focused) : 0;
   for (const NamedControl& c : kNames) {
     if (c.id == id) active = c.name;
@@ -607,6 +612,16 @@ LRESULT TMain::handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       onClose();
       return 0;
+    case WM_ACTIVATE:
+      // The focus leaves with the window and comes back to the same control.
+      if (LOWORD(wp) == WA_INACTIVE) {
+        HWND focused = GetFocus();
+        if (focused != nullptr && GetParent(focused) == window_) lastFocus_ = focused;
+      } else if (lastFocus_ != nullptr) {
+        SetFocus(lastFocus_);
+        return 0;
+      }
+      return DefWindowProcW(window_, msg, wp, lp);
     default:
       return DefWindowProcW(window_, msg, wp, lp);
   }

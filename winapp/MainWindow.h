@@ -136,6 +136,7 @@ class TMain {
   bool formClosed_ = false;
   bool closePending_ = false;  // the user closed the window while a job ran
   bool quitSeen_ = false;      // processEvents met the end of the message loop
+  HWND lastFocus_ = nullptr;   // the focused control when the window was last deactivated
 };
 
 }  // namespace flintmoor::win
