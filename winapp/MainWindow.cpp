@@ -109,7 +109,7 @@ TMain::~TMain() {
   flasher_.reset();
   if (window_ != nullptr) DestroyWindow(window_);
   for (HFONT f : {fontNormal_, fontCaption_, fontBold_, fontStatus_}) DeleteObject(f);
-  for (HICON i : {eraseIcon_, updateIcon_}) DestroyIcon(i);
+  for (HICON i : {eraseIcon_, updateIcon_, folderIcon_}) DestroyIcon(i);
   DeleteObject(failBrush_);
 }
 
@@ -134,19 +134,14 @@ void TMain::createControls() {
   const wchar_t* captions[3] = {L"[0x0000] Bootloader", L"[0x8000] Partitions",
                                 L"[0x10000] Firmware"};
   const int captionHeight = std::max(15, fontHeight(fontCaption_));
-  SHSTOCKICONINFO folder{};
-  folder.cbSize = sizeof(folder);
-  if (SUCCEEDED(SHGetStockIconInfo(SIID_FOLDEROPEN, SHGSI_ICON | SHGSI_SMALLICON, &folder)))
-    folderIcon_ = folder.hIcon;
+  folderIcon_ = createFolderIcon();
   for (int tag = 0; tag < 3; ++tag) {
     const int top = 44 * tag;
     edits_[tag] = control(L"EDIT", L"", WS_TABSTOP | ES_AUTOHSCROLL | ES_READONLY, 16, top + 14,
                           355 - 26, 26, kIdEdBoot + tag, fontNormal_, WS_EX_CLIENTEDGE);
-    browse_[tag] =
-        control(L"BUTTON", folderIcon_ ? L"" : L"...", BS_PUSHBUTTON | (folderIcon_ ? BS_ICON : 0),
-                16 + 355 - 26, top + 14, 26, 26, kIdBrowseBoot + tag, fontNormal_);
-    if (folderIcon_)
-      SendMessageW(browse_[tag], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
+    browse_[tag] = control(L"BUTTON", L"", BS_PUSHBUTTON | BS_ICON, 16 + 355 - 26, top + 14, 26, 26,
+                           kIdBrowseBoot + tag, fontNormal_);
+    SendMessageW(browse_[tag], BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
     // Beneath the field, which lies over its spare room.
     HWND caption = control(L"STATIC", captions[tag], SS_LEFT | SS_NOPREFIX | WS_CLIPSIBLINGS, 16,
                            top, 146, captionHeight, kIdLabBoot + tag, fontCaption_);

@@ -149,6 +149,15 @@ HICON createUpdateIcon() {
   });
 }
 
+HICON createFolderIcon() {
+  return makeIcon(16, [](HDC dc) {
+    const POINT back[6] = {{1, 3}, {6, 3}, {8, 5}, {14, 5}, {14, 13}, {1, 13}};
+    withPenBrush(dc, RGB(150, 110, 20), 1, RGB(240, 200, 90), [&] { Polygon(dc, back, 6); });
+    const POINT front[4] = {{1, 13}, {4, 7}, {15, 7}, {14, 13}};
+    withPenBrush(dc, RGB(150, 110, 20), 1, RGB(255, 225, 120), [&] { Polygon(dc, front, 4); });
+  });
+}
+
 void paintLed(HDC dc, const RECT& box, bool lit) {
   const COLORREF rim = RGB(60, 60, 60);
   withPenBrush(dc, rim, 1, lit ? RGB(40, 220, 40) : RGB(30, 60, 30),

@@ -12,6 +12,8 @@ HICON createMsgIcon(int index);
 // A flash chip crossed out in red; a green arrow going down into a flash chip.
 HICON createEraseIcon();
 HICON createUpdateIcon();
+// A 16 x 16 open yellow folder: the file fields' browse button.
+HICON createFolderIcon();
 
 // A round lamp filling `box`: bright green when lit, dark green when not.
 void paintLed(HDC dc, const RECT& box, bool lit);
