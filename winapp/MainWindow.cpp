@@ -250,7 +250,11 @@ void TMain::FormShow() {
   // The log window stands flush right of the window where the placement put it.
   if (debugSwitch) debug_->placeRightOf(window_);
   if (state == WindowState::Maximized) ShowWindow(window_, SW_MAXIMIZE);
-  if (state == WindowState::Minimized) ShowWindow(window_, SW_MINIMIZE);
+  if (state == WindowState::Minimized) {
+    // Minimising the main window minimises the whole application.
+    if (IsWindowVisible(debug_->handle())) ShowWindow(debug_->handle(), SW_MINIMIZE);
+    ShowWindow(window_, SW_MINIMIZE);
+  }
 
   setStatusText("");
   UsedCpu = cESP32;

@@ -88,26 +88,19 @@ void TMsgBox::layOut(const std::string& text, TMsgDlgType type, const std::strin
   MoveWindow(info_, lay.labelLeft, MsgBoxMetrics::kLabelTop, extent.right, extent.bottom, FALSE);
   setWindowText(window_, caption.empty() ? lay.defaultCaption : caption);
 
-  // The dialog's outer size; it stands centred over its owner (or the screen).
+  // The layout's width and height are the dialog's outer size; the positions of the text and the
+  // buttons are within its client area, measured from its top-left corner.
   RECT owner{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   if (owner_ != nullptr) GetWindowRect(owner_, &owner);
   const int left = owner.left + (owner.right - owner.left - lay.width) / 2;
   const int top = owner.top + (owner.bottom - owner.top - lay.height) / 2;
   SetWindowPos(window_, HWND_TOP, left, top, lay.width, lay.height, SWP_NOACTIVATE);
-  // The button row is placed in the outer coordinates; the children sit in the client area.
-  POINT origin{0, 0};
-  ClientToScreen(window_, &origin);
-  RECT outer;
-  GetWindowRect(window_, &outer);
-  const int dx = origin.x - outer.left;
-  const int dy = origin.y - outer.top;
-
   ButCnt = 0;
   for (const MsgBoxButton& b : lay.buttons) {
     ++ButCnt;
     HWND button = CreateWindowExW(
         0, L"BUTTON", wide(b.caption).c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-        b.left - dx, lay.buttonTop - dy, MsgBoxMetrics::kButtonWidth, kButtonHeight, window_,
+        b.left, lay.buttonTop, MsgBoxMetrics::kButtonWidth, kButtonHeight, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIdMsgButton + ButCnt)), instance_, nullptr);
     SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_), FALSE);
     But.push_back(button);
