@@ -187,11 +187,12 @@ void TMain::createControls() {
   const int parts[2] = {250, 330};
   SendMessageW(sBar_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
-  // The fields' hints ("File not found", ...) as tooltips.
+  // The fields' hints ("File not found", ...) and the selected port's device as tooltips; a width
+  // limit lets a tip break at its line ends.
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_,
                              nullptr, instance_, nullptr);
-  for (HWND edit : edits_) {
+  for (HWND edit : {edits_[0], edits_[1], edits_[2], cbPort_}) {
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof(tool);
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -200,6 +201,7 @@ void TMain::createControls() {
     tool.lpszText = const_cast<wchar_t*>(L"");
     SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
   }
+  SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 600);
 }
 
 void TMain::attach(TDebug& debug, TMsgBox& msgBox, TComIo& com) {
@@ -293,17 +295,29 @@ void TMain::CheckFiles() {
     const FileCheck check = checkImageFile(tag, windowText(edits_[tag]), *debug_);
     fileOk_[i] = check.ok;
     hints_[i] = wide(check.hint);
-    TTTOOLINFOW tool{};
-    tool.cbSize = sizeof(tool);
-    tool.hwnd = window_;
-    tool.uId = reinterpret_cast<UINT_PTR>(edits_[tag]);
-    tool.lpszText = hints_[i].data();
-    SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    setTip(edits_[tag], hints_[i]);
     InvalidateRect(edits_[tag], nullptr, TRUE);
     allPass = allPass && check.ok;
   }
   // While a job runs both buttons stay disabled; the job enables them when it ends.
   if (!jobRunning()) EnableWindow(butUpdate_, allPass);
+}
+
+void TMain::setTip(HWND control, std::wstring& text) {
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = window_;
+  tool.uId = reinterpret_cast<UINT_PTR>(control);
+  tool.lpszText = text.data();
+  SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+void TMain::showPortDetails() {
+  const LRESULT i = SendMessageW(cbPort_, CB_GETCURSEL, 0, 0);
+  portTip_ = i >= 0 && static_cast<size_t>(i) < portDetails_.size()
+                 ? portDetails_[static_cast<size_t>(i)]
+                 : std::wstring();
+  setTip(cbPort_, portTip_);
 }
 
 void TMain::cbPortDropDown() {
@@ -315,6 +329,23 @@ void TMain::fillPortList(const std::string& keep) {
   std::vector<std::string> items = ports_;
   com_->ListComPorts(items);
   SortPorts(items);
+  std::vector<PortInfo> known;
+  if (portInfoLister_) {
+    try {
+      known = portInfoLister_();
+    } catch (const Exception& e) {
+      if (debug_ != nullptr) debug_->S(e.what());
+    }
+  }
+  portDetails_.clear();
+  for (const std::string& name : items) {
+    PortInfo port;
+    port.name = name;
+    for (const PortInfo& info : known) {
+      if (info.name == name) port = info;
+    }
+    portDetails_.push_back(wide(portDetails(port)));
+  }
   SendMessageW(cbPort_, CB_RESETCONTENT, 0, 0);
   int match = -1;
   int widest = 0;
@@ -339,6 +370,7 @@ void TMain::fillPortList(const std::string& keep) {
   // The remembered port, or the first one when it is gone; an empty list selects nothing.
   const int select = match >= 0 ? match : (items.empty() ? -1 : 0);
   SendMessageW(cbPort_, CB_SETCURSEL, static_cast<WPARAM>(select), 0);
+  showPortDetails();
 }
 
 void TMain::ButStartClick(int tag) {
@@ -406,6 +438,8 @@ void TMain::onCommand(int id, int code) {
     browse(id - kIdBrowseBoot);
   } else if (id == kIdCbPort && code == CBN_DROPDOWN) {
     cbPortDropDown();
+  } else if (id == kIdCbPort && code == CBN_SELCHANGE) {
+    showPortDetails();
   } else if (id == kIdButErase && code == BN_CLICKED) {
     ButStartClick(1);
   } else if (id == kIdButUpdate && code == BN_CLICKED) {

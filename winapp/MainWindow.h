@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "comio/PortInfo.h"
 #include "job/Config.h"
 #include "job/Settings.h"
 
@@ -41,6 +42,10 @@ class TMain {
   void attach(TDebug& debug, TMsgBox& msgBox, TComIo& com);
   // Unhooks the window from the serial link, which start-up destroys before the window.
   void detach();
+  // What is known of each port (the device behind it), for the port list's tooltip, which names
+  // the selected port's device; set before the window is shown. Without it, or when it raises,
+  // the tooltip holds the port's name alone.
+  void setPortInfoLister(PortInfoLister lister) { portInfoLister_ = std::move(lister); }
   // Shows the window; the first time runs FormShow.
   void show(int showCmd);
   // Puts the settings on disk: called once at program end. A failure goes to the log.
@@ -91,6 +96,8 @@ class TMain {
   void ButStartClick(int tag);
   void browse(int tag);
   void setLed(bool lit);
+  void setTip(HWND control, std::wstring& text);
+  void showPortDetails();
   std::array<std::string, 3> fileNames() const;
   std::optional<WindowState> restorePlacement();
   void savePlacement();
@@ -117,7 +124,10 @@ class TMain {
   HICON folderIcon_ = nullptr;
   HICON appIcon_ = nullptr;
   HBRUSH failBrush_ = nullptr;
-  std::vector<std::string> ports_;  // the full names of the port list's items, in its order
+  std::vector<std::string> ports_;         // the full names of the port list's items, in its order
+  std::vector<std::wstring> portDetails_;  // what is known of each, for the tooltip
+  std::wstring portTip_;
+  PortInfoLister portInfoLister_;
   std::array<bool, 3> fileOk_ = {true, true, true};
   std::array<std::wstring, 3> hints_;
 

@@ -91,6 +91,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCmd) {
     }
   }
   TComIo com(clock, ports.factory(), ports.lister());
+  mainWindow.setPortInfoLister(ports.infoLister());
 
   // USB hot-plug tracing through the device-notification window.
   TComponentUSB usb;
