@@ -122,12 +122,10 @@ HWND TMain::control(const wchar_t* cls, const wchar_t* text, DWORD style, int x,
 }
 
 void TMain::createControls() {
-  // The bold fonts first: Wine, asked for a regular face first, draws the bold ones by thickening
-  // the regular face rather than with the family's bold face.
+  fontNormal_ = createFont(L"Calibri", 15, false);
   fontCaption_ = createFont(L"Calibri", 13, true);
   fontBold_ = createFont(L"Calibri", 15, true);
   fontStatus_ = createFont(L"Calibri", 16, true);
-  fontNormal_ = createFont(L"Calibri", 15, false);
   failBrush_ = CreateSolidBrush(kFailColour);
   SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(fontNormal_), FALSE);
 
