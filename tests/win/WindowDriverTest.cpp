@@ -217,6 +217,34 @@ bool holds(const std::vector<uint8_t>& flash, size_t at, const std::vector<uint8
          std::equal(image.begin(), image.end(), flash.begin() + static_cast<ptrdiff_t>(at));
 }
 
+std::wstring versionText() {
+  return std::to_wstring(FLINTMOOR_VERSION_MAJOR) + L"." +
+         std::to_wstring(FLINTMOOR_VERSION_MINOR) + L"." + std::to_wstring(FLINTMOOR_VERSION_PATCH);
+}
+
+TEST(WindowDriver, ProgramCarriesItsIconAndVersionAndShowsTheVersionInItsTitle) {
+  HMODULE file = LoadLibraryExW(FLINTMOOR_WINDOW_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(file, nullptr);
+  EXPECT_NE(FindResourceW(file, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr)
+      << "no icon group 1";
+  FreeLibrary(file);
+  DWORD ignored = 0;
+  std::vector<uint8_t> info(GetFileVersionInfoSizeW(FLINTMOOR_WINDOW_EXE, &ignored));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(
+      GetFileVersionInfoW(FLINTMOOR_WINDOW_EXE, 0, static_cast<DWORD>(info.size()), info.data()));
+  wchar_t* version = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
+                             reinterpret_cast<void**>(&version), &length));
+  EXPECT_EQ(std::wstring(version), versionText() + L".0");
+
+  WindowProgram program;
+  ASSERT_NO_FATAL_FAILURE(program.start(L""));
+  EXPECT_EQ(textOf(program.main()), L"Flintmoor v" + versionText());
+  ASSERT_EQ(program.close(), 0u);
+}
+
 TEST(WindowDriver, UpdateWritesTheThreeTypedImagesIntoTheVirtualChip) {
   WindowProgram program;
   const Images images;
