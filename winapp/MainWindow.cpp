@@ -181,6 +181,10 @@ void TMain::createControls() {
   SendMessageW(butErase_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(eraseIcon_));
   SendMessageW(butUpdate_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(updateIcon_));
 
+  createStatusAndTips();
+}
+
+void TMain::createStatusAndTips() {
   // Status bar: panel 0, 250 wide and left-aligned; panel 1, 80 wide and centred.
   sBar_ = control(STATUSCLASSNAMEW, L"", CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
                   kStatusTop, kClientWidth, 20, kIdStatusBar, fontStatus_);

@@ -80,6 +80,7 @@ class TMain {
   static LRESULT CALLBACK ledProc(HWND window, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
   void createControls();
+  void createStatusAndTips();
   HWND control(const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w, int h,
                int id, HFONT font, DWORD exStyle = 0);
   void FormShow();
