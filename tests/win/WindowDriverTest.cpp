@@ -282,6 +282,37 @@ TEST(WindowDriver, UpdateWritesTheThreeTypedImagesIntoTheVirtualChip) {
   EXPECT_TRUE(allErased(flash, 0x10000 + images.firm.size(), kFlashSize));
 }
 
+TEST(WindowDriver, ClosingDuringAnUpdateEndsTheProgramOnlyOnceTheJobIsDone) {
+  WindowProgram program;
+  const Images images;
+  images.save(program);
+  std::ofstream(program.path(L"Flintmoor.ini").c_str(), std::ios::binary)
+      << "[CONFIG]\r\nComPort=SIM\r\n[FILES]\r\nBootloader=boot.bin\r\nPartitions=part.bin\r\n"
+         "Firmware=app.bin\r\n";
+  ASSERT_NO_FATAL_FAILURE(program.start(L"--simulate --sim-flash flash.bin"));
+  HWND update = program.item(kIdButUpdate);
+  ASSERT_TRUE(waitFor([&] { return IsWindowEnabled(update) != FALSE; }));
+  program.press(update);
+  // The job has started once it has switched the buttons off.
+  ASSERT_TRUE(waitFor([&] { return !IsWindowEnabled(update); }));
+  const std::wstring before = program.status();
+  PostMessageW(program.main(), WM_CLOSE, 0, 0);
+  // A new status text means the job has passed a point where the close request was handled: the
+  // window must still stand while the job goes on.
+  std::wstring now;
+  ASSERT_TRUE(waitFor([&] { return (now = program.status()) != before; }));
+  if (now != L"OK") {
+    EXPECT_TRUE(IsWindowVisible(program.main())) << "closed under the job at " << narrow(now);
+  }
+  EXPECT_EQ(program.waitForJobEnd(), L"OK");
+  ASSERT_EQ(program.close(), 0u);
+
+  const std::vector<uint8_t> flash = readFile(program.path(L"flash.bin"));
+  ASSERT_EQ(flash.size(), kFlashSize);
+  EXPECT_TRUE(holds(flash, 0x8000, images.part));
+  EXPECT_TRUE(holds(flash, 0x10000, images.firm));
+}
+
 // Presses Erase and waits for the confirmation; checks the dialog and answers with button k.
 void eraseAnswering(WindowProgram& program, int k) {
   ASSERT_NO_FATAL_FAILURE(program.pickPort(L"SIM"));
