@@ -380,7 +380,7 @@ std::wstring hintOf(const WindowProgram& program, HWND field) {
           text = tip != nullptr ? textOf(tip) : L"";
           return !text.empty();
         },
-        5000);
+        10000);
   }
   // Away from every field, so the tip goes.
   SetCursorPos(0, 0);
