@@ -75,14 +75,15 @@ clean:
 # Debian packages of the Windows cross build and of running its tests under Wine.
 WIN_DEPS := cmake ninja-build make googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev \
             gcc-xtensa-lx106 binutils-xtensa-lx106 \
-            wine wine64
+            wine wine64 xvfb fonts-crosextra-carlito
 
 windows-deps:
 	@$(MAKE) --no-print-directory deps DEPS="$(WIN_DEPS)"
 
 # Cross-builds for 64-bit Windows with MinGW-w64 into $(WIN_BUILD): the core, the Win32 backends,
-# flintmoor-cli.exe (static, with its version resource) and the test programs. No GUI: Debian has
-# no MinGW build of Qt (the README describes a native Windows build). -O2, not the -O3 of Release:
+# flintmoor.exe (the Win32 window of winapp/) and flintmoor-cli.exe (static, with their version
+# resources) and the test programs. The Qt window is Linux's: Debian has no MinGW build of Qt (the
+# README describes a native Windows build of it). -O2, not the -O3 of Release:
 # GCC 12 reports false -Wrestrict errors in inlined std::string code at -O3.
 windows: windows-deps
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
@@ -93,11 +94,13 @@ windows: windows-deps
 
 # Runs the Windows build under Wine: the core's tests, the Win32 tests (the serial backend on a
 # pseudo-terminal mapped as COM5, the registry port list, the notification window, the version
-# resource) and the same jobs through flintmoor-cli.exe and the host's flintmoor-cli, compared.
+# resource), the same jobs through flintmoor-cli.exe and the host's flintmoor-cli, compared, and
+# the window driven from outside on an Xvfb display of its own (its settings file compared with
+# the host's Qt window's).
 # A failed case runs once more: rarely (a few in ten thousand runs) a program under Wine ends
 # at start-up without a word; the Linux run of the same tests has no second chance.
 windows-test: windows configure
-	cmake --build $(BUILD) -j $(JOBS) --target flintmoor-cli flintmoor-samples
+	cmake --build $(BUILD) -j $(JOBS) --target flintmoor-cli flintmoor-samples flintmoor
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS) --repeat until-pass:2
 
 # Debian packages of the fuzz targets: clang, its libFuzzer runtime, llvm-symbolizer for the traces.
@@ -138,9 +141,12 @@ package: package-deps build
 package-test: package-deps build
 	sh tests/package/package-test.sh $(BUILD)
 
-# flintmoor-cli.exe (stripped) with the README: $(WIN_BUILD)/flintmoor-cli-$(VERSION)-win64.zip
+# flintmoor.exe, the window, and flintmoor-cli.exe (both stripped) with the README:
+# $(WIN_BUILD)/flintmoor-cli-$(VERSION)-win64.zip
 windows-zip: windows
 	rm -rf $(WIN_BUILD)/zip && mkdir -p $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)
-	cp $(WIN_BUILD)/cli/flintmoor-cli.exe README.md $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/
-	x86_64-w64-mingw32-strip $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/flintmoor-cli.exe
+	cp $(WIN_BUILD)/winapp/flintmoor.exe $(WIN_BUILD)/cli/flintmoor-cli.exe README.md \
+	  $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/
+	x86_64-w64-mingw32-strip $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/flintmoor.exe \
+	  $(WIN_BUILD)/zip/flintmoor-cli-$(VERSION)/flintmoor-cli.exe
 	cd $(WIN_BUILD)/zip && cmake -E tar cf ../flintmoor-cli-$(VERSION)-win64.zip --format=zip flintmoor-cli-$(VERSION)

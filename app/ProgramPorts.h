@@ -25,6 +25,8 @@ class ProgramPorts {
   PortLister lister();
   // The same ports with what the system knows of their devices; "SIM" comes without identity.
   PortInfoLister infoLister();
+  // The virtual chip, nullptr without --simulate.
+  VirtualEsp32* board() { return board_.get(); }
 
  private:
   std::unique_ptr<VirtualEsp32> board_;

@@ -28,12 +28,19 @@ endif()
 
 # Gives each named executable that exists the version resource (resources/flintmoor.rc.in) whose
 # "FileVersion" carries the project's version, and the manifest that makes UTF-8 its code page;
-# the GUI also becomes a window program without a console.
+# the window program also gets its icon and becomes a window program without a console.
 function(flintmoor_windows_executables)
-  set(manifest ${PROJECT_SOURCE_DIR}/cmake/flintmoor.manifest)
   foreach(target IN LISTS ARGN)
     if(NOT TARGET ${target})
       continue()
+    endif()
+    set(manifest ${PROJECT_SOURCE_DIR}/cmake/flintmoor.manifest)
+    set(FLINTMOOR_RC_ICON "")
+    if(target STREQUAL "flintmoor")
+      # The window: the program's icon, and the common controls of version 6 besides the code
+      # page (they draw a button's picture beside its caption).
+      set(manifest ${PROJECT_SOURCE_DIR}/cmake/flintmoor-window.manifest)
+      set(FLINTMOOR_RC_ICON "1 ICON \"${PROJECT_SOURCE_DIR}/resources/icons/flintmoor.ico\"")
     endif()
     set(FLINTMOOR_RC_NAME ${target})
     if(MSVC)
@@ -45,7 +52,8 @@ function(flintmoor_windows_executables)
     endif()
     set(rc ${CMAKE_BINARY_DIR}/resources/${target}.rc)
     configure_file(${PROJECT_SOURCE_DIR}/resources/flintmoor.rc.in ${rc} @ONLY)
-    set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${manifest})
+    set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${manifest}
+                 ${PROJECT_SOURCE_DIR}/resources/icons/flintmoor.ico)
     target_sources(${target} PRIVATE ${rc})
     if(target STREQUAL "flintmoor")
       set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
