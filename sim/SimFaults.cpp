@@ -11,7 +11,7 @@ const std::vector<std::string_view>& simFaultNames() {
   static const std::vector<std::string_view> names = {
       "silent",        "chatter",           "s2",           "unknown-chip", "slow-en",    "no-baud",
       "stub-silent",   "stub-bad-greeting", "flash-fail",   "drop-answer",  "bad-escape", "unplug",
-      "flash-corrupt", "inflate-fail",      "bridge-limit", "no-boot-strap"};
+      "flash-corrupt", "inflate-fail",      "bridge-limit", "no-boot-strap", "panic",      "replug"};
   return names;
 }
 
@@ -27,6 +27,8 @@ bool simFaultTakesPosition(SimFaultKind kind) {
     case SimFaultKind::kUnplug:
     case SimFaultKind::kFlashCorrupt:
     case SimFaultKind::kInflateFail:
+    case SimFaultKind::kPanic:
+    case SimFaultKind::kReplug:
       return true;
     default:
       return false;

@@ -29,11 +29,15 @@ enum class SimFaultKind {
                      // faster is heard at either end
   kNoBootStrap,      // IO0 never reaches the chip: every reset boots the application from flash,
                      // with its boot text, and nothing answers SYNC
+  kPanic,            // the application crashes N seconds after it started: a register dump, a
+                     // backtrace, and a reboot (so again N seconds later)
+  kReplug,           // N seconds after the application started the USB bridge vanishes, and comes
+                     // back two seconds later with the board booting again (once)
 };
 
 // A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:
 // counted over every FLASH_DATA and FLASH_DEFL_DATA request the chip receives, together, ROM
-// loader and stub alike, whatever their answer.
+// loader and stub alike, whatever their answer. For panic and replug it is a number of seconds.
 struct SimFault {
   SimFaultKind kind;
   uint32_t position = 0;
@@ -44,7 +48,7 @@ struct SimFault {
 // Every switch name, in the order of SimFaultKind.
 const std::vector<std::string_view>& simFaultNames();
 std::string_view simFaultName(SimFaultKind kind);
-// True for the kinds that hit the Nth flash data block and so accept ":N".
+// True for the kinds that accept ":N" (a flash data block, or seconds for panic and replug).
 bool simFaultTakesPosition(SimFaultKind kind);
 
 // Parses "NAME" or "NAME:N" (N decimal, at most 4294967295). Raises Exception with a message

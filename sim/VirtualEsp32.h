@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "sim/SimApplication.h"
 #include "sim/SimFaults.h"
 #include "sim/SimFlash.h"
 #include "sim/SimInflater.h"
@@ -42,6 +43,9 @@ struct SimTimings {
 struct VirtualEsp32Options {
   std::array<uint8_t, 6> mac = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
   SimTimings timings;
+  // The program in flash talks (SimApplication): ticks, echo, the panic and replug faults. Off, a
+  // booted program stays silent after the ROM's boot text.
+  bool application = false;
 };
 
 // What ran the command: the ROM loader or the uploaded stub.
@@ -163,6 +167,9 @@ class VirtualEsp32 {
   // The bridge vanishes now: the board loses power and every port call but close() and purge()
   // raises EComPort as for a removed device (oserr::kErrGone; open() oserr::kErrNoDevice).
   void unplug();
+  // The bridge vanishes now and comes back `forUs` later, the board booting again; a port still
+  // open on the vanished bridge keeps failing until it is closed.
+  void unplugFor(int64_t forUs);
 
   // What the chip received and when.
   const std::vector<SimCommand>& commands() const { return commands_; }
@@ -332,6 +339,11 @@ class VirtualEsp32 {
   std::vector<SimLineChange> lineChanges_;
   std::vector<SimBaudChange> baudChanges_;
   std::vector<Boot> boots_;
+
+  // The program in flash, once it runs (last: it refers to faults_).
+  bool replugPending_ = false;  // back while the host still held the vanished port
+  SimApplication app_;
+  void plugIn();
 };
 
 }  // namespace flintmoor

@@ -20,10 +20,12 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 16u);
+  ASSERT_EQ(names.size(), 18u);
   EXPECT_EQ(names[13], "inflate-fail");
   EXPECT_EQ(names[14], "bridge-limit");
   EXPECT_EQ(names[15], "no-boot-strap");
+  EXPECT_EQ(names[16], "panic");
+  EXPECT_EQ(names[17], "replug");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
@@ -41,6 +43,9 @@ TEST(SimFaults, PositionNamesTheNthFlashDataBlockCountingFromZero) {
        {"flash-fail", "drop-answer", "bad-escape", "unplug", "flash-corrupt", "inflate-fail"}) {
     EXPECT_EQ(parseSimFault(std::string(kind) + ":7").position, 7u) << kind;
   }
+  // The application's faults count seconds.
+  EXPECT_EQ(parseSimFault("panic:3"), (SimFault{SimFaultKind::kPanic, 3}));
+  EXPECT_EQ(parseSimFault("replug:2"), (SimFault{SimFaultKind::kReplug, 2}));
 }
 
 TEST(SimFaults, RejectsUnknownNamesBadNumbersAndNeedlessPositions) {
