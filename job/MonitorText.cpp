@@ -63,7 +63,7 @@ void MonitorText::byte(uint8_t b, std::string& show, std::vector<std::string>& l
     }
     esc_ = Esc::kNone;
     seq_.clear();
-    if (b >= 0x40 && b <= 0x5F) return;  // a two-byte sequence: dropped
+    if (b >= 0x30 && b <= 0x7E) return;  // a two-byte sequence (ESC 7, ESC M...): dropped
     text(escaped(kEsc), show);
   } else if (esc_ == Esc::kCsi) {
     seq_ += static_cast<char>(b);
