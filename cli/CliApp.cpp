@@ -266,6 +266,12 @@ class BoardRig {
     for (const BoardSimFault& f : o.simFaults) {
       if (f.board.empty() || f.board == port_) chip_->addFault(f.fault);
     }
+    // The board has been running what its flash holds (loaded just now) for a while when the
+    // tool attaches: its boot text is over.
+    if (options.application) {
+      chip_->powerCycle();
+      virtualClock_.sleepMs(300);
+    }
   }
 
   const std::string& port() const { return port_; }
@@ -313,8 +319,7 @@ class BoardRig {
   int monitor(const CliOptions& o, const CliStreams& s) {
     const bool afterJob = keptCom_ != nullptr;
     std::unique_ptr<TComIo> com = afterJob ? std::move(keptCom_) : makeCom();
-    return runMonitor(*com, port_, o, s, platform_, monitorBaud,
-                      !afterJob && !o.monitor.noReset);
+    return runMonitor(*com, port_, o, s, platform_, monitorBaud, !afterJob && !o.monitor.noReset);
   }
 
   uint32_t monitorBaud = 115200;

@@ -120,6 +120,13 @@ void VirtualEsp32::unplugFor(int64_t forUs) {
   });
 }
 
+void VirtualEsp32::powerCycle() {
+  if (unplugged_ || mode_ == Mode::kAbsent) return;
+  const int64_t now = clock_.nowUs();
+  enterReset(now);
+  bootFromFlash(now, true);
+}
+
 void VirtualEsp32::plugIn() {
   if (!unplugged_) return;
   if (portOpen_) {

@@ -170,6 +170,8 @@ class VirtualEsp32 {
   // The bridge vanishes now and comes back `forUs` later, the board booting again; a port still
   // open on the vanished bridge keeps failing until it is closed.
   void unplugFor(int64_t forUs);
+  // The board loses power and starts again: it boots whatever the flash holds now.
+  void powerCycle();
 
   // What the chip received and when.
   const std::vector<SimCommand>& commands() const { return commands_; }
