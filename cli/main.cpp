@@ -13,8 +13,12 @@ int main(int argc, char** argv) {
   using namespace flintmoor;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const char* noColor = std::getenv("NO_COLOR");
-  const CliStreams streams{std::cin, std::cout, std::cerr, stderrIsTerminal(),
-                           noColor != nullptr && noColor[0] != '\0', stdoutIsTerminal()};
+  const CliStreams streams{std::cin,
+                           std::cout,
+                           std::cerr,
+                           stderrIsTerminal(),
+                           noColor != nullptr && noColor[0] != '\0',
+                           stdoutIsTerminal()};
   CliPlatform platform;
   platform.exeDir = executableDir(argc > 0 ? argv[0] : nullptr);
   platform.osDevice = [](const std::string&) { return makeOsSerialDevice(); };

@@ -9,9 +9,11 @@ namespace flintmoor {
 
 const std::vector<std::string_view>& simFaultNames() {
   static const std::vector<std::string_view> names = {
-      "silent",        "chatter",           "s2",           "unknown-chip", "slow-en",    "no-baud",
-      "stub-silent",   "stub-bad-greeting", "flash-fail",   "drop-answer",  "bad-escape", "unplug",
-      "flash-corrupt", "inflate-fail",      "bridge-limit", "no-boot-strap", "panic",      "replug"};
+      "silent",        "chatter",      "s2",           "unknown-chip",
+      "slow-en",       "no-baud",      "stub-silent",  "stub-bad-greeting",
+      "flash-fail",    "drop-answer",  "bad-escape",   "unplug",
+      "flash-corrupt", "inflate-fail", "bridge-limit", "no-boot-strap",
+      "panic",         "replug"};
   return names;
 }
 
