@@ -17,7 +17,8 @@ DEPS := cmake g++ ninja-build pkg-config make \
         libgtest-dev libgmock-dev googletest \
         qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev \
         libudev-dev libmd-dev zlib1g-dev \
-        fonts-crosextra-carlito xvfb xauth
+        fonts-crosextra-carlito xvfb xauth \
+        binutils-xtensa-lx106 gcc-xtensa-lx106
 
 .PHONY: all deps configure build test test-asan run gui bench clean windows-deps windows windows-test \
         fuzz-deps fuzz-build fuzz package-deps install package package-test windows-zip

@@ -20,6 +20,7 @@
 #include "cli/BoardReport.h"
 #include "cli/CliArgs.h"
 #include "cli/Json.h"
+#include "cli/MonitorCli.h"
 #include "cli/TerminalView.h"
 #include "comio/uComIo.h"
 #include "job/Flasher.h"
@@ -247,7 +248,9 @@ class BoardRig {
       : port_(std::move(port)), platform_(platform) {
     if (!isSimPort(port_)) return;
     virtualClock_.setRealTime(o.realtime);
-    chip_ = std::make_unique<VirtualEsp32>(virtualClock_);
+    VirtualEsp32Options options;
+    options.application = o.command == "monitor" || o.monitor.afterJob;  // its program talks
+    chip_ = std::make_unique<VirtualEsp32>(virtualClock_, options);
     if (o.simFlash) {
       flashFile_ = *o.simFlash;
       if (port_ != VirtualEsp32::kPortName) flashFile_ += "." + port_.substr(4);
@@ -263,6 +266,12 @@ class BoardRig {
     for (const BoardSimFault& f : o.simFaults) {
       if (f.board.empty() || f.board == port_) chip_->addFault(f.fault);
     }
+    // The board has been running what its flash holds (loaded just now) for a while when the
+    // tool attaches: its boot text is over.
+    if (options.application) {
+      chip_->powerCycle();
+      virtualClock_.sleepMs(300);
+    }
   }
 
   const std::string& port() const { return port_; }
@@ -275,15 +284,10 @@ class BoardRig {
   // chip's flash is saved (saveError() tells why it could not be).
   bool run(const JobPlan& plan, const CliOptions& o, const TConfig& config, Log& log,
            JobView& view) {
-    SerialDeviceFactory factory = [this](const std::string& name) -> std::unique_ptr<SerialDevice> {
-      if (chip_ && name == port_) {
-        return std::make_unique<SimSerialDevice>(*chip_, port_);
-      }
-      return platform_.osDevice(name);
-    };
-    TComIo com(clock(), factory, PortLister{});
-    Flasher flasher(com, log, view, config);
+    std::unique_ptr<TComIo> com = makeCom();
+    Flasher flasher(*com, log, view, config);
     FlashJob& job = flasher.job;
+    job.KeepPortOpen = o.monitor.afterJob;
     job.RomOnly = o.romOnly;
     job.SkipUnchanged = !o.noSkip;
     job.StopRequested = platform_.interrupted;
@@ -292,6 +296,7 @@ class BoardRig {
     const bool ok = job.run(plan);
     tookUs_ = clock().nowUs() - startUs;
     outcome_ = job.outcome();
+    if (com->cPort.Connected()) keptCom_ = std::move(com);
     if (chip_) {
       // Let the reset pulse take effect, and say what the chip does now.
       virtualClock_.sleepMs(50);
@@ -309,11 +314,31 @@ class BoardRig {
     return ok && saveError_.empty();
   }
 
+  // The serial monitor on this board: on the port the job left open (its reset done), else on
+  // the port opened now.
+  int monitor(const CliOptions& o, const CliStreams& s) {
+    const bool afterJob = keptCom_ != nullptr;
+    std::unique_ptr<TComIo> com = afterJob ? std::move(keptCom_) : makeCom();
+    return runMonitor(*com, port_, o, s, platform_, monitorBaud, !afterJob && !o.monitor.noReset);
+  }
+
+  uint32_t monitorBaud = 115200;
+
   int64_t tookUs() const { return tookUs_; }
   JobOutcome outcome() const { return outcome_; }
   const std::string& saveError() const { return saveError_; }
 
  private:
+  std::unique_ptr<TComIo> makeCom() {
+    SerialDeviceFactory factory = [this](const std::string& name) -> std::unique_ptr<SerialDevice> {
+      if (chip_ && name == port_) {
+        return std::make_unique<SimSerialDevice>(*chip_, port_);
+      }
+      return platform_.osDevice(name);
+    };
+    return std::make_unique<TComIo>(clock(), factory, PortLister{});
+  }
+
   std::string port_;
   const CliPlatform& platform_;
   VirtualClock virtualClock_;
@@ -323,6 +348,7 @@ class BoardRig {
   int64_t tookUs_ = 0;
   JobOutcome outcome_ = JobOutcome::kOk;
   std::string saveError_;
+  std::unique_ptr<TComIo> keptCom_;  // the port a job left open for the monitor
 };
 
 // The debug log of one board: none, the error stream (tagged when boards share it), or a file
@@ -366,6 +392,7 @@ int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& confi
                            : !saveError.empty()         ? saveError
                                                         : "OK";
   s.out << last << '\n' << std::flush;
+  if (ok && o.monitor.afterJob) return rig.monitor(o, s);
   if (ok) return kExitOk;
   return rig.outcome() == JobOutcome::kOk ? kExitJobFailed : exitFor(rig.outcome());
 }
@@ -431,6 +458,9 @@ int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
     report->close(linePtrs);
   }
 
+  if (!several && lines[0].outcome == JobOutcome::kOk && o.monitor.afterJob) {
+    return rigs[0]->monitor(o, s);
+  }
   if (!several) return exitFor(lines[0].outcome);
   bool allOk = true;
   bool interrupted = false;
@@ -490,7 +520,9 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
   std::vector<std::unique_ptr<BoardRig>> rigs;
   for (const std::string& port : ports) {
     rigs.push_back(std::make_unique<BoardRig>(port, o, platform));
+    rigs.back()->monitorBaud = o.monitor.baud.value_or(readMonitorBaud(*ini));
   }
+  if (o.command == "monitor") return rigs[0]->monitor(o, s);
   if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0]);
   return runBoards(o, s, config, rigs);
 }

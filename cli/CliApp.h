@@ -4,12 +4,15 @@
 
 #include <functional>
 #include <istream>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "comio/PortInfo.h"
 #include "comio/SerialDevice.h"
+#include "job/Monitor.h"
 
 namespace flintmoor {
 
@@ -29,7 +32,12 @@ struct CliStreams {
   std::ostream& err;  // status texts, progress, the virtual time, usage
   bool errIsTerminal = false;  // redraw the progress bar in place and beep
   bool noColor = false;        // NO_COLOR is set: plain output even on a terminal
+  bool outIsTerminal = false;  // the monitor passes the program's colours on
 };
+
+// Runs a program (argv[0] a path) and returns what it wrote on its output; nullopt when it could
+// not be started or failed.
+using ToolRunner = std::function<std::optional<std::string>(const std::vector<std::string>& argv)>;
 
 // What the operating system gives the tool: the executable's directory (where the default
 // settings file lives), the device for real port names, the port list (with the identity of the
@@ -41,6 +49,11 @@ struct CliPlatform {
   PortLister osPorts;
   PortInfoLister osPortInfo;          // preferred to osPorts when set
   std::function<bool()> interrupted;  // true once SIGINT/SIGTERM arrived; checked per packet
+  // The monitor's keyboard in raw mode, null when standard input is no terminal.
+  std::function<std::unique_ptr<MonitorKeyboard>()> openKeyboard;
+  ToolRunner runTool;                                       // addr2line for the monitor
+  std::function<std::string(const std::string&)> findTool;  // a program's path on the PATH, or ""
+  std::function<std::string()> timeOfDay;                   // "HH:MM:SS.mmm"; unset: the host's
 };
 
 // Runs flintmoor-cli with its arguments (without the program name) and returns the exit status.

@@ -9,6 +9,7 @@
 
 #include "base/Error.h"
 #include "cli/CliApp.h"
+#include "cli/MonitorCli.h"
 
 namespace flintmoor {
 
@@ -195,6 +196,7 @@ CliOptions parseCliArgs(const std::vector<std::string>& args) {
       o.baud = parseBaud(value());
     } else if (arg == "--yes") {
       flag(o.yes);
+    } else if (parseMonitorOption(arg, value, flag, o.monitor)) {
     } else if (arg == "--help" || arg == "-h") {
       o.help = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -247,9 +249,12 @@ CliOptions parseCliArgs(const std::vector<std::string>& args) {
     if (std::filesystem::is_directory(out, ec)) {
       throw UsageError("read: " + o.outFile + " is a folder");
     }
+  } else if (c == "monitor") {
+    if (!operands.empty()) throw UsageError("monitor takes no arguments");
   } else {
     throw UsageError("unknown command " + c);
   }
+  checkMonitorArgs(o);
   if (o.yes && c != "erase" && c != "erase-region") {
     throw UsageError("--yes goes with erase and erase-region");
   }
@@ -270,13 +275,15 @@ std::string cliUsage() {
          "       flintmoor-cli [options] erase [--yes]\n"
          "       flintmoor-cli [options] erase-region ADDR SIZE [--yes]\n"
          "       flintmoor-cli [options] read ADDR SIZE FILE\n"
+         "       flintmoor-cli [options] monitor\n"
          "\n"
          "update writes BOOT at 0x1000, PART at 0x8000 and APP at 0x10000 of an ESP32's flash;\n"
          "write writes any images at 4 KiB-aligned addresses (checked before anything is sent:\n"
          "alignment, the 4 MB flash, overlaps, missing files); erase erases the whole flash,\n"
          "erase-region SIZE bytes at ADDR (both multiples of 4 KiB); read saves SIZE bytes of\n"
-         "flash at ADDR into FILE once the chip's MD5 of the region matched. Numbers are decimal,\n"
-         "or hexadecimal after 0x, with an optional K or M suffix.\n"
+         "flash at ADDR into FILE once the chip's MD5 of the region matched; monitor resets the\n"
+         "chip into its program and shows what it prints. Numbers are decimal, or hexadecimal\n"
+         "after 0x, with an optional K or M suffix.\n"
          "\n"
          "options:\n"
          "  --port NAME        serial port (default: ComPort of the settings file); SIM is the\n"
@@ -304,7 +311,8 @@ std::string cliUsage() {
          "                     or for one (" +
          faults +
          ")\n"
-         "  --realtime         with SIM: run at the pace of real hardware\n"
+         "  --realtime         with SIM: run at the pace of real hardware\n" +
+         monitorUsage() +
          "\n"
          "exit status: 0 success, 1 the job failed (several boards: any board did not succeed),\n"
          "2 bad usage, 3 no device answered, 4 verify failed, 5 interrupted (Ctrl-C)\n";

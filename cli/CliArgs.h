@@ -29,8 +29,19 @@ struct BoardSimFault {
   SimFault fault;
 };
 
+// The serial monitor's options: the `monitor` command, or --monitor after a job.
+struct MonitorArgs {
+  bool afterJob = false;                 // --monitor
+  std::optional<uint32_t> baud;          // --monitor-baud; else MonitorBaud of the settings
+  bool noReset = false;                  // --no-reset
+  bool timestamps = false;               // --timestamps
+  std::string eol = "\r\n";              // --eol CRLF|CR|LF
+  std::optional<std::string> elf;        // --elf FILE
+  std::optional<std::string> addr2line;  // --addr2line PATH
+};
+
 struct CliOptions {
-  // "ports", "update", "erase", "write", "erase-region", "read"
+  // "ports", "update", "erase", "write", "erase-region", "read", "monitor"
   std::string command;
   std::vector<std::string> files;    // update: BOOT PART APP
   std::vector<ImageToWrite> images;  // write: in the order given
@@ -52,6 +63,7 @@ struct CliOptions {
   std::optional<uint32_t> baud;
   bool yes = false;
   bool help = false;
+  MonitorArgs monitor;
 };
 
 // Parses and checks the arguments (without the program name): numbers, alignment, the images of

@@ -376,7 +376,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   view_.setStatusText("OK");
   view_.processEvents();
   com_.DoReset();
-  com_.DisConnect();
+  if (!KeepPortOpen) com_.DisConnect();
 }
 
 void FlashJob::eraseJob() {

@@ -117,6 +117,9 @@ class FlashJob {
   // tail) with the image's, writes only the regions that differ, each as one compressed stream
   // (FLASH_DEFL_*), without pauses, and verifies the whole image when it wrote anything.
   bool RomOnly = false;
+  // After a job that went well the chip is reset into its application and the port stays open
+  // (a serial monitor follows on it); after a failure it is closed as always.
+  bool KeepPortOpen = false;
   // False writes every region through the ROM loader, changed or not.
   bool SkipUnchanged = true;
 

@@ -13,7 +13,8 @@ const std::vector<std::string_view>& simFaultNames() {
       "slow-en",       "no-baud",      "stub-silent",  "stub-bad-greeting",
       "flash-fail",    "drop-answer",  "bad-escape",   "unplug",
       "flash-corrupt", "inflate-fail", "bridge-limit", "no-boot-strap",
-      "rx-overflow",   "no-flash-id",  "mem-fail",     "drop-ack"};
+      "rx-overflow",   "no-flash-id",  "mem-fail",     "drop-ack",
+      "panic",         "replug"};
   return names;
 }
 
@@ -32,6 +33,8 @@ bool simFaultTakesPosition(SimFaultKind kind) {
     case SimFaultKind::kRxOverflow:
     case SimFaultKind::kMemFail:
     case SimFaultKind::kDropAck:
+    case SimFaultKind::kPanic:
+    case SimFaultKind::kReplug:
       return true;
     default:
       return false;

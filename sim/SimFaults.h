@@ -36,11 +36,16 @@ enum class SimFaultKind {
                      // reports a checksum error
   kDropAck,          // READ_FLASH acknowledgement N (counted over all of them) never reaches the
                      // stub, which then waits with its window full
+  kPanic,            // the application crashes N seconds after it started: a register dump, a
+                     // backtrace, and a reboot (so again N seconds later)
+  kReplug,           // N seconds after the application started the USB bridge vanishes, and comes
+                     // back two seconds later with the board booting again (once)
 };
 
 // A switch and, for the kinds that take one, the 0-based position of the flash data block it hits:
 // counted over every FLASH_DATA and FLASH_DEFL_DATA request the chip receives, together, ROM
-// loader and stub alike, whatever their answer (mem-fail and drop-ack count their own kind).
+// loader and stub alike, whatever their answer (mem-fail and drop-ack count their own kind). For
+// panic and replug it is a number of seconds.
 struct SimFault {
   SimFaultKind kind;
   uint32_t position = 0;
@@ -51,7 +56,7 @@ struct SimFault {
 // Every switch name, in the order of SimFaultKind.
 const std::vector<std::string_view>& simFaultNames();
 std::string_view simFaultName(SimFaultKind kind);
-// True for the kinds that hit the Nth flash data block and so accept ":N".
+// True for the kinds that accept ":N" (a flash data block, or seconds for panic and replug).
 bool simFaultTakesPosition(SimFaultKind kind);
 
 // Parses "NAME" or "NAME:N" (N decimal, at most 4294967295). Raises Exception with a message

@@ -53,7 +53,20 @@ std::string format(const char* fmt, Args... args) {
 }  // namespace
 
 VirtualEsp32::VirtualEsp32(VirtualClock& clock, VirtualEsp32Options options)
-    : clock_(clock), options_(options), flash_(options.flashSize) {
+    : clock_(clock),
+      options_(options),
+      flash_(options.flashSize),
+      app_(SimApplication::Board{
+               [this](const std::string& text, int64_t at) { transmitText(text, at); },
+               [this](int64_t at, std::function<void(int64_t)> task) {
+                 scheduleChipTask(at, std::move(task));
+               },
+               [this](int64_t at) {
+                 enterReset(at);
+                 bootFromFlash(at, true);
+               },
+               [this](int64_t, int64_t forUs) { unplugFor(forUs); }},
+           faults_) {
   int64_t now = clock_.nowUs();
   chipTxFreeNs_ = hostTxFreeNs_ = now * 1000;
   busyUntilUs_ = now;
@@ -98,6 +111,34 @@ void VirtualEsp32::unplug() {
   toChip_.clear();
 }
 
+void VirtualEsp32::unplugFor(int64_t forUs) {
+  unplug();
+  uint64_t key = nextTaskKey_++;
+  tasks_[key] = clock_.schedule(clock_.nowUs() + forUs, [this, key] {
+    tasks_.erase(key);
+    plugIn();
+  });
+}
+
+void VirtualEsp32::powerCycle() {
+  if (unplugged_ || mode_ == Mode::kAbsent) return;
+  const int64_t now = clock_.nowUs();
+  enterReset(now);
+  bootFromFlash(now, true);
+}
+
+void VirtualEsp32::plugIn() {
+  if (!unplugged_) return;
+  if (portOpen_) {
+    replugPending_ = true;
+    return;
+  }
+  unplugged_ = false;
+  enHigh_ = true;
+  mode_ = Mode::kReset;
+  bootFromFlash(clock_.nowUs(), true);
+}
+
 void VirtualEsp32::clearRecord() {
   commands_.clear();
   lineChanges_.clear();
@@ -132,6 +173,11 @@ void VirtualEsp32::bridgeClose() noexcept {
   dtr_ = rts_ = false;
   rx_.clear();
   toChip_.clear();
+  if (replugPending_) {
+    replugPending_ = false;
+    plugIn();
+    return;
+  }
   if (!unplugged_) updateEn(clock_.nowUs());
 }
 
@@ -315,6 +361,10 @@ int64_t VirtualEsp32::nextChipByteUs() const {
 // ---- Port to chip -------------------------------------------------------------------------
 
 void VirtualEsp32::deliverToChip(const LineByte& b) {
+  if (mode_ == Mode::kApplication && options_.application) {
+    app_.receive(b.baud == chipBaud_ ? b.byte : garble(b.byte, b.baud, chipBaud_), b.atUs);
+    return;
+  }
   if (mode_ != Mode::kLoader && mode_ != Mode::kStub) return;
   uint8_t byte = b.byte;
   // Until the first SYNC the ROM measures the sender's speed instead of expecting its own.
@@ -460,6 +510,7 @@ void VirtualEsp32::bootFromFlash(int64_t atUs, bool banner) {
   }
   text += format("entry 0x%08x\r\n", le32(f, kImageHeaderAddr + 4));
   transmitText(text, atUs);
+  if (options_.application) app_.start(ceilUs(chipTxFreeNs_));
 }
 
 // ---- Answers and what follows them --------------------------------------------------------

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/Clock.h"
+#include "sim/SimApplication.h"
 #include "sim/SimFaults.h"
 #include "sim/SimFlash.h"
 #include "sim/SimInflater.h"
@@ -59,6 +60,9 @@ struct VirtualEsp32Options {
   // The stub's receive ring: bytes that arrive while it erases or programs wait there; more than
   // this in one busy spell overflow it.
   size_t stubRxBufferSize = 65536;
+  // The program in flash talks (SimApplication): ticks, echo, the panic and replug faults. Off, a
+  // booted program stays silent after the ROM's boot text.
+  bool application = false;
 };
 
 // What ran the command: the ROM loader or the uploaded stub.
@@ -208,6 +212,11 @@ class VirtualEsp32 {
   // The bridge vanishes now: the board loses power and every port call but close() and purge()
   // raises EComPort as for a removed device (oserr::kErrGone; open() oserr::kErrNoDevice).
   void unplug();
+  // The bridge vanishes now and comes back `forUs` later, the board booting again; a port still
+  // open on the vanished bridge keeps failing until it is closed.
+  void unplugFor(int64_t forUs);
+  // The board loses power and starts again: it boots whatever the flash holds now.
+  void powerCycle();
 
   // What the chip received and when.
   const std::vector<SimCommand>& commands() const { return commands_; }
@@ -480,6 +489,11 @@ class VirtualEsp32 {
   std::vector<SimLineChange> lineChanges_;
   std::vector<SimBaudChange> baudChanges_;
   std::vector<Boot> boots_;
+
+  // The program in flash, once it runs (last: it refers to faults_).
+  bool replugPending_ = false;  // back while the host still held the vanished port
+  SimApplication app_;
+  void plugIn();
 };
 
 }  // namespace flintmoor

@@ -20,7 +20,7 @@ std::string errorOf(const char* text) {
 
 TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   const auto& names = simFaultNames();
-  ASSERT_EQ(names.size(), 20u);
+  ASSERT_EQ(names.size(), 22u);
   EXPECT_EQ(names[13], "inflate-fail");
   EXPECT_EQ(names[14], "bridge-limit");
   EXPECT_EQ(names[15], "no-boot-strap");
@@ -28,6 +28,8 @@ TEST(SimFaults, EveryListedNameParsesToItsKindAtTheFirstOpportunity) {
   EXPECT_EQ(names[17], "no-flash-id");
   EXPECT_EQ(names[18], "mem-fail");
   EXPECT_EQ(names[19], "drop-ack");
+  EXPECT_EQ(names[20], "panic");
+  EXPECT_EQ(names[21], "replug");
   for (size_t i = 0; i < names.size(); ++i) {
     SimFault f = parseSimFault(names[i]);
     EXPECT_EQ(static_cast<size_t>(f.kind), i) << names[i];
@@ -45,6 +47,9 @@ TEST(SimFaults, PositionNamesTheNthFlashDataBlockCountingFromZero) {
                            "inflate-fail", "rx-overflow", "mem-fail", "drop-ack"}) {
     EXPECT_EQ(parseSimFault(std::string(kind) + ":7").position, 7u) << kind;
   }
+  // The application's faults count seconds.
+  EXPECT_EQ(parseSimFault("panic:3"), (SimFault{SimFaultKind::kPanic, 3}));
+  EXPECT_EQ(parseSimFault("replug:2"), (SimFault{SimFaultKind::kReplug, 2}));
 }
 
 TEST(SimFaults, RejectsUnknownNamesBadNumbersAndNeedlessPositions) {
