@@ -62,8 +62,17 @@ std::filesystem::path pathOf(const std::string& name) {
   }
 }
 
+std::string sectorText(const FlashGeometry& flash) {
+  return std::to_string(flash.sector / 1024) + " KiB (" + hex(flash.sector) + ")";
+}
+
+std::string flashText(const FlashGeometry& flash) {
+  return "the " + flashSizeText(flash.size) + " flash (it ends at " + hex(flash.size) + ")";
+}
+
 // The images of `write`: every check that needs no chip.
-void checkImages(std::vector<ImageToWrite>& images) {
+void checkImages(std::vector<ImageToWrite>& images, const FlashGeometry& flash) {
+  const uint32_t kSectorSize = flash.sector;
   struct Extent {
     uint64_t begin, end;  // whole sectors: the loader erases each sector a write touches
     size_t index;
@@ -73,7 +82,7 @@ void checkImages(std::vector<ImageToWrite>& images) {
     const ImageToWrite& image = images[i];
     const std::string at = image.file + " at " + hex(image.address);
     if (image.address % kSectorSize != 0) {
-      throw UsageError(at + ": the address must be a multiple of 4 KiB (0x1000)");
+      throw UsageError(at + ": the address must be a multiple of " + sectorText(flash));
     }
     std::error_code ec;
     const std::filesystem::path path = pathOf(image.file);
@@ -83,9 +92,8 @@ void checkImages(std::vector<ImageToWrite>& images) {
     const uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) throw UsageError(image.file + ": " + ec.message());
     if (size == 0) throw UsageError(image.file + ": the file is empty");
-    if (image.address >= kFlashSize || size > kFlashSize - image.address) {
-      throw UsageError(at + ": " + std::to_string(size) +
-                       " bytes do not fit the 4 MB flash (it ends at 0x400000)");
+    if (image.address >= flash.size || size > flash.size - image.address) {
+      throw UsageError(at + ": " + std::to_string(size) + " bytes do not fit " + flashText(flash));
     }
     const uint64_t end = (image.address + size + kSectorSize - 1) / kSectorSize * kSectorSize;
     extents.push_back({image.address, end, i});
@@ -103,11 +111,12 @@ void checkImages(std::vector<ImageToWrite>& images) {
   }
 }
 
-void checkRegion(const std::string& command, uint32_t address, uint32_t size) {
+void checkRegion(const std::string& command, uint32_t address, uint32_t size,
+                 const FlashGeometry& flash) {
   if (size == 0) throw UsageError(command + ": SIZE must not be 0");
-  if (address >= kFlashSize || size > kFlashSize - address) {
-    throw UsageError(command + ": " + hex(address) + " + " + hex(size) +
-                     " lies outside the 4 MB flash (it ends at 0x400000)");
+  if (address >= flash.size || size > flash.size - address) {
+    throw UsageError(command + ": " + hex(address) + " + " + hex(size) + " lies outside " +
+                     flashText(flash));
   }
 }
 
@@ -147,7 +156,8 @@ uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
   return static_cast<uint32_t>(value * scale);
 }
 
-CliOptions parseCliArgs(const std::vector<std::string>& args) {
+CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescription& chip) {
+  const FlashGeometry& flash = chip.flash;
   CliOptions o;
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -223,21 +233,21 @@ CliOptions parseCliArgs(const std::vector<std::string>& args) {
       const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
       o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
     }
-    checkImages(o.images);
+    checkImages(o.images, flash);
   } else if (c == "erase-region") {
     if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
     o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
     o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
-    checkRegion(c, o.address, o.size);
-    if (o.address % kSectorSize != 0 || o.size % kSectorSize != 0) {
-      throw UsageError("erase-region: ADDR and SIZE must be multiples of 4 KiB (0x1000)");
+    checkRegion(c, o.address, o.size, flash);
+    if (o.address % flash.sector != 0 || o.size % flash.sector != 0) {
+      throw UsageError("erase-region: ADDR and SIZE must be multiples of " + sectorText(flash));
     }
   } else if (c == "read") {
     if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
     o.address = parseFlashNumber(operands[0], "read: ADDR");
     o.size = parseFlashNumber(operands[1], "read: SIZE");
     o.outFile = operands[2];
-    checkRegion(c, o.address, o.size);
+    checkRegion(c, o.address, o.size, flash);
     std::error_code ec;
     const std::filesystem::path out = pathOf(o.outFile);
     const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";

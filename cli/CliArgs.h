@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "esp/Chip.h"
 #include "job/FlashJob.h"
 #include "sim/SimFaults.h"
 
@@ -56,8 +57,9 @@ struct CliOptions {
 
 // Parses and checks the arguments (without the program name): numbers, alignment, the images of
 // `write` (each file present and not empty, 4 KiB-aligned, inside the 4 MB flash, no two sharing
-// a 4 KiB sector). Raises UsageError.
-CliOptions parseCliArgs(const std::vector<std::string>& args);
+// a 4 KiB sector). Addresses are checked against `chip`'s flash. Raises UsageError.
+CliOptions parseCliArgs(const std::vector<std::string>& args,
+                        const ChipDescription& chip = defaultChip());
 
 // A flash address or size: decimal, or hexadecimal after "0x"; a "K" or "M" suffix multiplies by
 // 1024 or 1048576. Raises UsageError naming `what` and the text.

@@ -41,7 +41,6 @@ constexpr int kAfterSpeedChangeMs = 50;
 
 // The ROM loader's flash blocks, and the time-outs of its flash commands (see uEsp.h).
 constexpr uint32_t kRomBlock = 4096;
-constexpr uint64_t kFlashBytes = 0x400000;  // the 4 MiB flash the job writes
 constexpr int64_t kEraseBaseMs = 5000;
 constexpr int64_t kEraseMsPer64KiB = 2000;
 constexpr int64_t kDeflBlockBaseMs = 2000;
@@ -335,9 +334,9 @@ void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize,
   if (BlockSize == 0) throw Exception("Error Flash Start");
   const auto blocks = uint32_t((uint64_t(ImageSize) + BlockSize - 1) / BlockSize);
   const uint64_t sectors = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock * kRomBlock;
-  // Whole blocks, but never past the end of the 4 MiB flash (an image near its end would make
-  // the stub refuse a region it cannot erase).
-  const uint64_t room = Offset < kFlashBytes ? kFlashBytes - Offset : 0;
+  // Whole blocks, but never past the end of the flash (an image near its end would make the stub
+  // refuse a region it cannot erase).
+  const uint64_t room = Offset < Flash.size ? Flash.size - Offset : 0;
   const uint64_t whole = wholeBlocks ? uint64_t(BlockSize) * blocks : sectors;
   const auto eraseSize = uint32_t(std::min<uint64_t>(whole, std::max<uint64_t>(room, ImageSize)));
   logFlashBegin(Offset, blocks, eraseSize);
@@ -388,10 +387,10 @@ void TEsp::romSpiAttach() {
 void TEsp::spiSetParams() {
   addOut(0, 0, 0);
   addOut(3, 0, 0);         // flash id
-  addOut(3, uint32_t(kFlashBytes), 0);  // total size
-  addOut(3, 0x10000, 0);   // block
-  addOut(3, 0x1000, 0);    // sector
-  addOut(3, 0x100, 0);     // page
+  addOut(3, Flash.size, 0);    // total size
+  addOut(3, Flash.block, 0);   // block
+  addOut(3, Flash.sector, 0);  // sector
+  addOut(3, Flash.page, 0);    // page
   addOut(3, 0xFFFF, 0);    // status mask
   if (!exchange(kSpiSetParams, 100)) throw Exception("Error SPI_SET_PARAMS");
 }
@@ -486,23 +485,7 @@ void TEsp::readFlashSlow(uint32_t addr, uint32_t size, uint8_t* out) {
 // ---------------------------------------------------------------------------------------------
 // Flasher stub upload
 
-struct TEsp::StubPlan {
-  const char* resource;
-  uint32_t blockSize;
-  // The ESP32 ROM exchange announces 0 blocks for a text segment that goes in one block.
-  bool singleTextBlockAnnouncedAsZero;
-  int32_t beginTimeout;
-  int32_t dataTimeout;
-  int32_t endTimeout;
-  int32_t greetTimeout;
-  const char* textBeginError;
-  const char* textDataError;
-  bool textDataErrorWithResult;
-  const char* dataBeginError;
-  const char* dataDataError;
-};
-
-void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr,
+void TEsp::loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr,
                        bool text) {
   const size_t size = seg.size();
   const size_t blocks = std::max<size_t>(1, (size + plan.blockSize - 1) / plan.blockSize);
@@ -514,7 +497,7 @@ void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint3
   addOut(3, plan.blockSize, 0);
   addOut(3, addr, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kMemBegin);
-  if (readAnswer(plan.beginTimeout) <= 0) {
+  if (readAnswer(plan.beginTimeoutMs) <= 0) {
     throw Exception(text ? plan.textBeginError : plan.dataBeginError);
   }
   dumpResponse();
@@ -529,7 +512,7 @@ void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint3
     addOut(3, 0, 0);
     addOut(4, 0, uint16_t(len), seg.data() + from);
     sendPacket(OutBuf, uint16_t(OutPos), kMemData);
-    const int32_t result = readAnswer(plan.dataTimeout);
+    const int32_t result = readAnswer(plan.dataTimeoutMs);
     if (result <= 0) {
       std::string message = text ? plan.textDataError : plan.dataDataError;
       if (text && plan.textDataErrorWithResult) message += std::to_string(result);
@@ -539,7 +522,7 @@ void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint3
   }
 }
 
-void TEsp::installStub(const StubPlan& plan, std::span<const uint8_t> image) {
+void TEsp::installStub(const StubUpload& plan, std::span<const uint8_t> image) {
   const StubImage stub = readStubImage(image);
 
   loadSegment(plan, stub.text, stub.textStart, true);
@@ -549,9 +532,9 @@ void TEsp::installStub(const StubPlan& plan, std::span<const uint8_t> image) {
   addOut(3, 0, 0);
   addOut(3, stub.entry, 0);
   sendPacket(OutBuf, uint16_t(OutPos), kMemEnd);
-  if (readAnswer(plan.endTimeout) <= 0) throw Exception("Error MEM_END");
+  if (readAnswer(plan.endTimeoutMs) <= 0) throw Exception("Error MEM_END");
 
-  if (getPacket(plan.greetTimeout, false) != 4) throw Exception("Error ENTRY");
+  if (getPacket(plan.greetTimeoutMs, false) != 4) throw Exception("Error ENTRY");
   log_.BUFF(&Response, 4);
   const auto* greeting = reinterpret_cast<const uint8_t*>(&Response);
   if (std::memcmp(greeting, "OHAI", 4) != 0) throw Exception("Error Entry-Code");
@@ -567,52 +550,24 @@ std::span<const uint8_t> resourceOrThrow(const char* name) {
 
 }  // namespace
 
-const TEsp::StubPlan& TEsp::esp32Plan() {
-  static constexpr StubPlan plan = {.resource = "STUB_ESP32",
-                                    .blockSize = 6144,
-                                    .singleTextBlockAnnouncedAsZero = true,
-                                    .beginTimeout = 200,
-                                    .dataTimeout = 500,
-                                    .endTimeout = 200,
-                                    .greetTimeout = 200,
-                                    .textBeginError = "Error MEM_BEGIN",
-                                    .textDataError = "Error MEM_DATA",
-                                    .textDataErrorWithResult = false,
-                                    .dataBeginError = "Error MEM_BEGIN",
-                                    .dataDataError = "Error MEM_DATA"};
-  return plan;
-}
-
-const TEsp::StubPlan& TEsp::esp32S2Plan() {
-  static constexpr StubPlan plan = {.resource = "STUB_ESP32S2",
-                                    .blockSize = 2048,
-                                    .singleTextBlockAnnouncedAsZero = false,
-                                    .beginTimeout = 100,
-                                    .dataTimeout = 500,
-                                    .endTimeout = 100,
-                                    .greetTimeout = 100,
-                                    .textBeginError = "Error MEM_BEGIN-TEXT",
-                                    .textDataError = "Error MEM_DATA-TEXT ",
-                                    .textDataErrorWithResult = true,
-                                    .dataBeginError = "Error MEM_BEGIN-DATA",
-                                    .dataDataError = "Error MEM_DATA-DATA"};
-  return plan;
+void TEsp::installStub(const StubUpload& plan) {
+  installStub(plan, resourceOrThrow(plan.resource));
 }
 
 void TEsp::ESP32_InstallStub() {
-  installStub(esp32Plan(), resourceOrThrow(esp32Plan().resource));
+  installStub(chipDescription(cESP32).stub);
 }
 
 void TEsp::ESP32S2_InstallStub() {
-  installStub(esp32S2Plan(), resourceOrThrow(esp32S2Plan().resource));
+  installStub(chipDescription(cESP32S2).stub);
 }
 
 void TEsp::ESP32_InstallStub(std::span<const uint8_t> image) {
-  installStub(esp32Plan(), image);
+  installStub(chipDescription(cESP32).stub, image);
 }
 
 void TEsp::ESP32S2_InstallStub(std::span<const uint8_t> image) {
-  installStub(esp32S2Plan(), image);
+  installStub(chipDescription(cESP32S2).stub, image);
 }
 
 }  // namespace flintmoor

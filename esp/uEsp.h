@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "esp/Chip.h"
+
 namespace flintmoor {
 
 class TComIo;
@@ -138,7 +140,8 @@ class TEsp {
 
   // SPI_ATTACH with eight zero bytes (the ROM's form), 100 ms. "Error SPI_ATTACH".
   void romSpiAttach();
-  // SPI_SET_PARAMS for a 4 MiB flash (blocks 64 KiB, sectors 4 KiB, pages 256), 100 ms.
+  // SPI_SET_PARAMS for the flash Flash describes (4 MiB: blocks 64 KiB, sectors 4 KiB, pages
+  // 256), 100 ms.
   // "Error SPI_SET_PARAMS".
   void spiSetParams();
   // FLASH_BEGIN with 4096-byte blocks, logged like flashStart. The ROM erases the region before
@@ -177,13 +180,16 @@ class TEsp {
   void ESP32S2_InstallStub();
   void ESP32_InstallStub(std::span<const uint8_t> image);
   void ESP32S2_InstallStub(std::span<const uint8_t> image);
+  // The same for any chip's upload plan, from its resource or from `image`.
+  void installStub(const StubUpload& plan);
+  void installStub(const StubUpload& plan, std::span<const uint8_t> image);
+
+  // The flash the commands address: its size bounds flashStart's erase and goes out with
+  // spiSetParams. The ESP32's 4 MiB until the connection names another.
+  FlashGeometry Flash = defaultChip().flash;
 
  private:
-  struct StubPlan;
-  static const StubPlan& esp32Plan();
-  static const StubPlan& esp32S2Plan();
-  void installStub(const StubPlan& plan, std::span<const uint8_t> image);
-  void loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
+  void loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
   void addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem = nullptr);
   // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
   void writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout);

@@ -34,18 +34,11 @@ constexpr int kAttempts = 6;
 constexpr int32_t kSyncTimeoutMs = 200;
 constexpr size_t kPendingLimit = 2 * SkippedBytes::kCapacity;
 
-constexpr uint32_t kChipIdReg = 0x40001000;
-constexpr uint32_t kIdEsp32 = 0x00F01D83;
-constexpr uint32_t kIdEsp32S2 = 0x000007C6;
-constexpr uint32_t kMacLowEsp32 = 0x3FF5A004;
-constexpr uint32_t kMacHighEsp32 = 0x3FF5A008;
-constexpr uint32_t kMacLowEsp32S2 = 0x3F41A044;
-constexpr uint32_t kMacHighEsp32S2 = 0x3F41A048;
-
 }  // namespace
 
-TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config)
-    : com_(com), esp_(esp), log_(log), config_(config) {}
+TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config,
+                 std::span<const ChipDescription> chips)
+    : com_(com), esp_(esp), log_(log), config_(config), chips_(chips) {}
 
 bool TComEsp::DoConnect(const std::string& portName, const StatusFn& status) {
   received_.clear();
@@ -128,30 +121,27 @@ bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay,
   return false;
 }
 
-TController TComEsp::identifyChip(std::string& name) {
+const ChipDescription* TComEsp::identify() {
   uint32_t id = 0;
-  esp_.readReg(kChipIdReg, id);
-  if (id == kIdEsp32) {
-    name = "ESP32";
-    return cESP32;
-  }
-  if (id == kIdEsp32S2) {
-    name = "ESP32-S2";
-    return cESP32S2;
-  }
-  name.clear();
-  return cNONE;
+  esp_.readReg(kChipIdRegister, id);
+  return findChipById(chips_, id);
 }
 
-std::string TComEsp::readMac(TController cpu) {
+TController TComEsp::identifyChip(std::string& name) {
+  const ChipDescription* chip = identify();
+  name = chip != nullptr ? chip->name : "";
+  return chip != nullptr ? chip->cpu : cNONE;
+}
+
+std::string TComEsp::readMac(const ChipDescription& chip) {
   uint32_t low = 0;
   uint32_t high = 0;
-  if (cpu == cESP32S2) {
-    esp_.readReg(kMacHighEsp32S2, high);
-    esp_.readReg(kMacLowEsp32S2, low);
+  if (chip.macHighFirst) {
+    esp_.readReg(chip.macHighRegister, high);
+    esp_.readReg(chip.macLowRegister, low);
   } else {
-    esp_.readReg(kMacLowEsp32, low);
-    esp_.readReg(kMacHighEsp32, high);
+    esp_.readReg(chip.macLowRegister, low);
+    esp_.readReg(chip.macHighRegister, high);
   }
   return formatMac(low, high);
 }

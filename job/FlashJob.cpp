@@ -77,14 +77,14 @@ std::string openError(const std::string& name, const std::string& reason) {
 
 // Reads a whole image that must fit the flash from `address` on; a larger file is refused before
 // it is read (its length would not even fit the write commands' 32-bit size).
-std::vector<uint8_t> loadFile(const std::string& name, uint32_t address) {
+std::vector<uint8_t> loadFile(const std::string& name, uint32_t address, uint32_t flashSize) {
   const std::filesystem::path path = pathOf(name);
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) throw Exception(openError(name, ec.message()));
-  if (size > kFlashSize - std::min(address, kFlashSize)) {
-    throw Exception("Image too large: \"" + name + "\" does not fit the 4 MB flash at " +
-                    hex(address));
+  if (size > flashSize - std::min(address, flashSize)) {
+    throw Exception("Image too large: \"" + name + "\" does not fit the " +
+                    flashSizeText(flashSize) + " flash at " + hex(address));
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
@@ -330,13 +330,15 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   com_.ComFlush();
   com_.clock().sleepMs(kPauseAfterDrainMs);
 
-  UsedCpu = cNONE;
-  std::string chipName;
-  UsedCpu = comEsp_.identifyChip(chipName);
+  const ChipDescription* chip = comEsp_.identify();
+  UsedCpu = chip != nullptr ? chip->cpu : cNONE;
+  const std::string chipName = chip != nullptr ? chip->name : "";
   if (!chipName.empty()) event(JobEvent::Kind::kChip, {}, 0, 0, 0, chipName);
-  if (UsedCpu != cESP32) throw Exception("Controller Error: " + chipName);
+  if (chip == nullptr || !chip->jobsSupported) throw Exception("Controller Error: " + chipName);
+  flash_ = chip->flash;
+  esp_.Flash = flash_;
 
-  const std::string mac = comEsp_.readMac(UsedCpu);
+  const std::string mac = comEsp_.readMac(*chip);
   view_.setMacText(mac);
   event(JobEvent::Kind::kMac, {}, 0, 0, 0, mac);
   pump();
@@ -387,15 +389,15 @@ void FlashJob::eraseJob() {
   }
   if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
-  event(JobEvent::Kind::kEraseBegin, {}, 0, kFlashSize);
+  event(JobEvent::Kind::kEraseBegin, {}, 0, flash_.size);
   pump();
   if (viaRom_) {
     // The ROM loader knows no chip erase: announcing a write of the whole flash erases it.
-    esp_.romFlashStart(0, kFlashSize);
+    esp_.romFlashStart(0, flash_.size);
   } else {
     esp_.eraseChip();
   }
-  event(JobEvent::Kind::kEraseDone, {}, 0, kFlashSize);
+  event(JobEvent::Kind::kEraseDone, {}, 0, flash_.size);
   view_.setStatusText("OK");
   view_.processEvents();
 }
@@ -454,7 +456,7 @@ bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   view_.setStatusText(displayFileName(name));
   pump();
 
-  std::vector<uint8_t> image = loadFile(name, address);
+  std::vector<uint8_t> image = loadFile(name, address, flash_.size);
   const uint32_t size = static_cast<uint32_t>(image.size());
   event(JobEvent::Kind::kImageBegin, name, address, size);
 

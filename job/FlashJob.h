@@ -23,9 +23,6 @@ class TEsp;
 class TComEsp;
 class Log;
 
-constexpr uint32_t kFlashSize = 4u << 20;
-constexpr uint32_t kSectorSize = 0x1000;
-
 // Flash addresses of the three images, by field index (0 bootloader, 1 partitions, 2 firmware).
 constexpr std::array<uint32_t, 3> kImageAddress = {0x1000, 0x8000, 0x10000};
 
@@ -150,6 +147,7 @@ class FlashJob {
   bool running_ = false;
   bool viaRom_ = false;       // this job writes through the ROM loader
   bool speedRaised_ = false;  // the line runs faster than the connect speed
+  FlashGeometry flash_ = defaultChip().flash;  // the connected chip's
   std::optional<int> eraseAnswer_;
   JobOutcome outcome_ = JobOutcome::kOk;
 };

@@ -41,6 +41,9 @@ struct SimTimings {
 
 struct VirtualEsp32Options {
   std::array<uint8_t, 6> mac = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+  // Registers READ_REG answers with these values before the built-in ones (another chip's
+  // identification, say); a WRITE_REG still takes precedence.
+  std::map<uint32_t, uint32_t> registers;
   SimTimings timings;
 };
 
