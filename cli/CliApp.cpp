@@ -327,7 +327,7 @@ class BoardRig {
 
 // The debug log of one board: none, the error stream (tagged when boards share it), or a file
 // (FILE.PORT when there are several boards).
-std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std::string& port,
+std::unique_ptr<Log> makeLog(const CliOptions& o, const CliStreams& s, const std::string& port,
                              bool several, std::mutex& errMutex, std::ofstream& file) {
   if (!o.log) return std::make_unique<NullLog>();
   if (*o.log == "-") {
@@ -340,6 +340,20 @@ std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std
   return std::make_unique<StreamLog>(file);
 }
 
+// The lines the image check logged before any board's log was open (update: each file's size).
+struct CheckLines {
+  MemoryLog log;
+};
+
+// A board's log, starting with what the image check logged.
+std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std::string& port,
+                             bool several, std::mutex& errMutex, std::ofstream& file,
+                             const CheckLines& checked) {
+  std::unique_ptr<Log> log = makeLog(o, s, port, several, errMutex, file);
+  for (const std::string& line : checked.log.lines()) log->S(line);
+  return log;
+}
+
 std::string virtualTimeText(int64_t us) {
   char text[64];
   std::snprintf(text, sizeof text, "Virtual time: %.3f s", static_cast<double>(us) / 1e6);
@@ -348,10 +362,11 @@ std::string virtualTimeText(int64_t us) {
 
 // One board on the terminal: status and progress on the error stream, the MAC and the last line
 // ("OK" or the error) on the output, as the window shows them.
-int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config, BoardRig& rig) {
+int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config, BoardRig& rig,
+                  const CheckLines& checked) {
   std::mutex errMutex;
   std::ofstream logFile;
-  const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile);
+  const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile, checked);
   TerminalView view(s.in, s.out, s.err, s.errIsTerminal && !s.noColor, o.yes, rig.port(),
                     rig.clock());
   const bool ok = rig.run(planOf(o), o, config, *log, view);
@@ -373,7 +388,7 @@ int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& confi
 // Every board at once, each on its own thread with its own link, protocol and job; or one board
 // reporting in JSON.
 int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
-              std::vector<std::unique_ptr<BoardRig>>& rigs) {
+              std::vector<std::unique_ptr<BoardRig>>& rigs, const CheckLines& checked) {
   const bool several = rigs.size() > 1;
   std::vector<BoardLine> lines(rigs.size());
   std::vector<const BoardLine*> linePtrs;
@@ -389,7 +404,7 @@ int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
   std::vector<std::ofstream> logFiles(rigs.size());
   std::vector<std::unique_ptr<Log>> logs;
   for (size_t i = 0; i < rigs.size(); ++i) {
-    logs.push_back(openLog(o, s, rigs[i]->port(), several, errMutex, logFiles[i]));
+    logs.push_back(openLog(o, s, rigs[i]->port(), several, errMutex, logFiles[i], checked));
   }
   // Only a single board may ask its question; several need --yes (checked before).
   std::function<int(const std::string&)> ask;
@@ -469,11 +484,11 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
   }
 
   // Images first: a file that fails its check stops the job before the port is touched.
+  CheckLines checked;
   if (o.command == "update") {
-    NullLog checkLog;
     bool allOk = true;
     for (int i = 0; i < 3; ++i) {
-      const FileCheck check = checkImageFile(i, o.files[i], checkLog);
+      const FileCheck check = checkImageFile(i, o.files[i], checked.log);
       if (!check.ok) {
         const std::string text = std::string(kFieldNames[i]) + ": " + check.hint;
         s.out << (o.json ? JsonObject().add("event", "error").add("message", text).text() : text)
@@ -491,8 +506,8 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
   for (const std::string& port : ports) {
     rigs.push_back(std::make_unique<BoardRig>(port, o, platform));
   }
-  if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0]);
-  return runBoards(o, s, config, rigs);
+  if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0], checked);
+  return runBoards(o, s, config, rigs, checked);
 }
 
 }  // namespace

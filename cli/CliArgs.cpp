@@ -8,17 +8,12 @@
 #include <system_error>
 
 #include "base/Error.h"
+#include "base/Text.h"
 #include "cli/CliApp.h"
 
 namespace flintmoor {
 
 namespace {
-
-std::string hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 // A line speed in bit/s, decimal, from 9600 to 5000000.
 uint32_t parseBaud(const std::string& text) {
@@ -54,20 +49,12 @@ BoardSimFault parseBoardSimFault(const std::string& text) {
   return f;
 }
 
-std::filesystem::path pathOf(const std::string& name) {
-  try {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 std::string sectorText(const FlashGeometry& flash) {
-  return std::to_string(flash.sector / 1024) + " KiB (" + hex(flash.sector) + ")";
+  return std::to_string(flash.sector / 1024) + " KiB (" + hexText(flash.sector) + ")";
 }
 
 std::string flashText(const FlashGeometry& flash) {
-  return "the " + flashSizeText(flash.size) + " flash (it ends at " + hex(flash.size) + ")";
+  return "the " + flashSizeText(flash.size) + " flash (it ends at " + hexText(flash.size) + ")";
 }
 
 // The images of `write`: every check that needs no chip.
@@ -80,7 +67,7 @@ void checkImages(std::vector<ImageToWrite>& images, const FlashGeometry& flash) 
   std::vector<Extent> extents;
   for (size_t i = 0; i < images.size(); ++i) {
     const ImageToWrite& image = images[i];
-    const std::string at = image.file + " at " + hex(image.address);
+    const std::string at = image.file + " at " + hexText(image.address);
     if (image.address % kSectorSize != 0) {
       throw UsageError(at + ": the address must be a multiple of " + sectorText(flash));
     }
@@ -104,9 +91,9 @@ void checkImages(std::vector<ImageToWrite>& images, const FlashGeometry& flash) 
     if (extents[i].begin < extents[i - 1].end) {
       const ImageToWrite& a = images[extents[i - 1].index];
       const ImageToWrite& b = images[extents[i].index];
-      throw UsageError("images overlap: " + a.file + " at " + hex(a.address) + " reaches " +
-                       hex(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file + " at " +
-                       hex(b.address));
+      throw UsageError("images overlap: " + a.file + " at " + hexText(a.address) + " reaches " +
+                       hexText(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file +
+                       " at " + hexText(b.address));
     }
   }
 }
@@ -115,7 +102,7 @@ void checkRegion(const std::string& command, uint32_t address, uint32_t size,
                  const FlashGeometry& flash) {
   if (size == 0) throw UsageError(command + ": SIZE must not be 0");
   if (address >= flash.size || size > flash.size - address) {
-    throw UsageError(command + ": " + hex(address) + " + " + hex(size) + " lies outside " +
+    throw UsageError(command + ": " + hexText(address) + " + " + hexText(size) + " lies outside " +
                      flashText(flash));
   }
 }

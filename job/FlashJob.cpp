@@ -16,6 +16,7 @@
 
 #include "base/Error.h"
 #include "base/Md5.h"
+#include "base/Text.h"
 #include "comio/uComIo.h"
 #include "esp/Deflate.h"
 #include "esp/StubResource.h"
@@ -41,17 +42,6 @@ bool isVirtualPort(const std::string& name) {
   return name == "SIM" || name.rfind("SIM:", 0) == 0;
 }
 
-// File names are UTF-8 throughout; building the path from char8_t keeps them intact on every
-// platform (no 8-bit code page in between). On Windows, where paths are UTF-16, bytes that are not
-// UTF-8 convert to nothing and raise; such a name names no file, so it becomes the empty path.
-std::filesystem::path pathOf(const std::string& name) {
-  try {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 bool sizeFits(int index, uintmax_t size) {
   switch (index) {
     case 0:
@@ -63,12 +53,6 @@ bool sizeFits(int index, uintmax_t size) {
     default:
       return false;
   }
-}
-
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
 }
 
 std::string openError(const std::string& name, const std::string& reason) {
@@ -84,7 +68,7 @@ std::vector<uint8_t> loadFile(const std::string& name, uint32_t address, uint32_
   if (ec) throw Exception(openError(name, ec.message()));
   if (size > flashSize - std::min(address, flashSize)) {
     throw Exception("Image too large: \"" + name + "\" does not fit the " +
-                    flashSizeText(flashSize) + " flash at " + hex(address));
+                    flashSizeText(flashSize) + " flash at " + hexText(address));
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
@@ -313,7 +297,7 @@ void FlashJob::endSteps() {
 void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   using Kind = JobPlan::Kind;
   speedRaised_ = false;
-  com_.Tag = plan.kind == Kind::kRead ? 3 : plan.kind == Kind::kWrite ? 2 : 1;
+  com_.Tag = plan.kind == Kind::kErase || plan.kind == Kind::kEraseRegion ? 1 : 2;
   view_.setUpdateEnabled(false);
   view_.setEraseEnabled(false);
   view_.setMacText("---");
@@ -405,7 +389,7 @@ void FlashJob::eraseJob() {
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   if (!eraseAnswer_) {
     eraseAnswer_ =
-        view_.execute("Erase " + std::to_string(size) + " bytes at " + hex(address) + "?",
+        view_.execute("Erase " + std::to_string(size) + " bytes at " + hexText(address) + "?",
                       mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
   }
   if (*eraseAnswer_ != mrYes) return;
@@ -442,7 +426,7 @@ void FlashJob::readJob(const JobPlan& plan) {
   }
   verify(data, plan.address, plan.outFile);
   saveFileAtomically(plan.outFile, data);
-  log_.S("Read " + std::to_string(plan.size) + " bytes at " + hex(plan.address) + " into " +
+  log_.S("Read " + std::to_string(plan.size) + " bytes at " + hexText(plan.address) + " into " +
          plan.outFile);
   event(JobEvent::Kind::kReadDone, plan.outFile, plan.address, plan.size, plan.size);
   view_.setProgressPos(0);
@@ -450,7 +434,7 @@ void FlashJob::readJob(const JobPlan& plan) {
   view_.processEvents();
 }
 
-bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
+void FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   const std::string& name = wanted.file;
   const uint32_t address = wanted.address;
   view_.setStatusText(displayFileName(name));
@@ -489,15 +473,12 @@ bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   }
   event(JobEvent::Kind::kImageDone, name, address, size, size);
 
-  image.clear();
-  image.shrink_to_fit();
   view_.setStatusText("OK");
   view_.setProgressPos(0);
   view_.setProgressVisible(false);
   view_.processEvents();
   // The ROM loader answers each block once it is written; the stub is given time to settle.
   if (!viaRom_) com_.clock().sleepMs(kPauseAfterImageMs);
-  return true;
 }
 
 void FlashJob::showProgress(uint32_t pos) {

@@ -122,7 +122,7 @@ class FlashJob {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
-  bool FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
+  void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();
   void checkStop();

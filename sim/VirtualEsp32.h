@@ -81,8 +81,8 @@ struct SimBaudChange {
 // The ROM loader knows SYNC, READ_REG, WRITE_REG, CHANGE_BAUDRATE, SPI_ATTACH, SPI_SET_PARAMS, the
 // MEM_* commands, the uncompressed FLASH_* and the compressed FLASH_DEFL_* commands and
 // SPI_FLASH_MD5; the stub knows the uncompressed writes only and adds ERASE_FLASH and
-// ERASE_REGION. Flash reads (READ_FLASH_SLOW, READ_FLASH) are not modelled: both loaders answer
-// them as unknown.
+// ERASE_REGION. The ROM loader reads flash with READ_FLASH_SLOW (at most 64 bytes a request);
+// READ_FLASH is not modelled.
 //
 // The ROM's CHANGE_BAUDRATE: the answer goes out at the old speed; once it has left, the UART
 // switches for SimTimings::baudSwitchUs, garbling every host byte that arrives meanwhile whatever
