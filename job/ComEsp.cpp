@@ -2,6 +2,7 @@
 // attempts alternating the fast and slow timings), and identifies the chip and reads its MAC.
 #include "job/ComEsp.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -16,22 +17,23 @@ namespace flintmoor {
 
 namespace {
 
-// The fixed SYNC frame: C0, header (direction 0, SYNC, length 36, checksum field 78 01 3A 00),
-// 07 07 12 20, 32 x 55, C0. No byte needs escaping; each character carries one byte value.
-const std::u16string& syncFrame() {
-  static const std::u16string frame = [] {
-    std::u16string f = {0xC0, 0x00, 0x08, 0x24, 0x00, 0x78, 0x01,
-                        0x3A, 0x00, 0x07, 0x07, 0x12, 0x20};
-    f.append(32, char16_t{0x55});
-    f.push_back(0xC0);
-    return f;
+// SYNC's fixed payload: 07 07 12 20, then 32 x 55. With its fixed checksum field (78 01 3A 00)
+// and no byte that needs escaping, it goes out as a frame of 46 bytes.
+const std::array<uint8_t, 36>& syncPayload() {
+  static const std::array<uint8_t, 36> payload = [] {
+    std::array<uint8_t, 36> p{};
+    p.fill(0x55);
+    p[0] = 0x07;
+    p[1] = 0x07;
+    p[2] = 0x12;
+    p[3] = 0x20;
+    return p;
   }();
-  return frame;
+  return payload;
 }
 
 constexpr int kSyncTries = 5;
 constexpr int kAttempts = 6;
-constexpr int32_t kSyncTimeoutMs = 200;
 constexpr size_t kPendingLimit = 2 * SkippedBytes::kCapacity;
 
 }  // namespace
@@ -96,26 +98,27 @@ bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay,
   port.SetDTR(false);
 
   // The frame hunt keeps what it skips, the chip's boot text among it, for the diagnosis.
+  PacketLink& link = esp_.link();
   struct CaptureScope {
-    TEsp& esp;
+    PacketLink& link;
     SkippedBytes* before;
-    ~CaptureScope() { esp.SkipCapture = before; }
-  } capture{esp_, esp_.SkipCapture};
-  esp_.SkipCapture = &received_;
+    ~CaptureScope() { link.SkipCapture = before; }
+  } capture{link, link.SkipCapture};
+  link.SkipCapture = &received_;
 
   int32_t result = 0;
   for (int tries = 0; tries < kSyncTries; ++tries) {
     text += "#";
     status(text);
     keepPending();
-    port.ClearBuffer(true, true);
-    com_.ComWriteStr(syncFrame());
-    result = esp_.getPacket(kSyncTimeoutMs, true);
+    link.sendPacket(syncPayload().data(), uint16_t(syncPayload().size()), kSync,
+                    command::kSyncChecksumField);
+    result = link.getPacket(command::kSyncRule.timeoutMs(), true);
     if (result >= 1) break;
   }
   // Only the first answer is read; the chip's further answers stay queued for the caller's drain.
-  if (result >= 1 && esp_.Response.Command == kSync) {
-    log_.BUFF(&esp_.Response, result);
+  if (result >= 1 && link.response().Command == kSync) {
+    log_.BUFF(&link.response(), result);
     return true;
   }
   return false;

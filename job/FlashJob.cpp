@@ -229,9 +229,11 @@ bool FlashJob::run(const JobPlan& plan) {
       outcome = JobOutcome::kVerifyFailed;
     } catch (const EComPort& e) {
       message = e.what();
+    } catch (const LineError& e) {
+      message = e.what();
+      lineFault = speedRaised_;
     } catch (const std::exception& e) {
       message = e.what();
-      lineFault = speedRaised_ && esp_.LastFault != TPacketFault::pfNone;
     } catch (...) {
       message = "Unknown error";
     }
