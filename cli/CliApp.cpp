@@ -286,6 +286,7 @@ class BoardRig {
     FlashJob& job = flasher.job;
     job.RomOnly = o.romOnly;
     job.SkipUnchanged = !o.noSkip;
+    job.VirtualChip = simulated();
     job.StopRequested = platform_.interrupted;
 
     const int64_t startUs = clock().nowUs();

@@ -14,19 +14,19 @@ namespace flintmoor {
 // output, one line per board). The window shows the same through the status and the bar.
 struct JobEvent {
   enum class Kind {
-    kConnected,     // the loader answered SYNC
-    kChip,          // text: the chip's name
-    kMac,           // text: the MAC address
-    kImageBegin,    // file, address, size: an image is about to be written
-    kImageSkip,     // file, address, size, done: done bytes of it the chip already held
-    kImageProgress, // file, address, size, done: bytes sent so far
-    kImageVerify,   // file, address, size: comparing the chip's MD5 with the image's
-    kImageDone,     // file, address, size: written and verified
-    kEraseBegin,    // address, size (the whole flash for a chip erase)
-    kEraseDone,     // address, size
-    kReadBegin,     // file, address, size
-    kReadProgress,  // file, address, size, done
-    kReadDone,      // file, address, size: read, checked against the chip's MD5 and saved
+    kConnected,      // the loader answered SYNC
+    kChip,           // text: the chip's name
+    kMac,            // text: the MAC address
+    kImageBegin,     // file, address, size: an image is about to be written
+    kImageSkip,      // file, address, size, done: done bytes of it the chip already held
+    kImageProgress,  // file, address, size, done: bytes sent so far
+    kImageVerify,    // file, address, size: comparing the chip's MD5 with the image's
+    kImageDone,      // file, address, size: written and verified
+    kEraseBegin,     // address, size (the whole flash for a chip erase)
+    kEraseDone,      // address, size
+    kReadBegin,      // file, address, size
+    kReadProgress,   // file, address, size, done
+    kReadDone,       // file, address, size: read, checked against the chip's MD5 and saved
   };
   Kind kind;
   std::string text;  // the chip's name, the MAC
@@ -40,7 +40,7 @@ class JobView {
  public:
   virtual ~JobView() = default;
 
-  virtual std::string portName() = 0;  // the text of the port drop-down cbPort
+  virtual std::string portName() = 0;    // the text of the port drop-down cbPort
   virtual std::string statusText() = 0;  // status panel 0
   virtual void setStatusText(const std::string& text) = 0;
   virtual void setMacText(const std::string& text) = 0;  // LabMac
