@@ -109,6 +109,8 @@ std::vector<PortInfo> portInfos(const CliPlatform& platform) {
   return ports;
 }
 
+}  // namespace
+
 int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platform) {
   const std::vector<PortInfo> ports = portInfos(platform);
   size_t width = 0;
@@ -143,6 +145,8 @@ int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platf
   s.out.flush();
   return kExitOk;
 }
+
+namespace {
 
 // The settings file: --ini, or the window's Flintmoor.ini (beside the executable, or in the user's
 // configuration folder for an installed program). Only read, never written.
@@ -218,26 +222,7 @@ std::vector<std::string> resolvePorts(const CliOptions& o, const CliPlatform& pl
 }
 
 JobPlan planOf(const CliOptions& o) {
-  JobPlan plan;
-  if (o.command == "update") {
-    std::array<std::string, 3> files;
-    std::copy(o.files.begin(), o.files.end(), files.begin());
-    return updatePlan(files);
-  }
-  if (o.command == "erase") {
-    plan.kind = JobPlan::Kind::kErase;
-  } else if (o.command == "write") {
-    plan.images = o.images;
-    plan.eraseWholeBlocks = false;
-  } else if (o.command == "erase-region") {
-    plan.kind = JobPlan::Kind::kEraseRegion;
-  } else if (o.command == "read") {
-    plan.kind = JobPlan::Kind::kRead;
-    plan.outFile = o.outFile;
-  }
-  plan.address = o.address;
-  plan.size = o.size;
-  return plan;
+  return o.row->plan(o);
 }
 
 // Everything one board needs besides its view: its clock, and on a virtual port its own chip.
@@ -479,14 +464,13 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
   const bool allSim = std::all_of(ports.begin(), ports.end(), isSimPort);
   if (!allSim && !platform.osDevice) throw UsageError("no serial ports on this system");
   const bool several = ports.size() > 1 || o.allPorts;
-  const bool erases = o.command == "erase" || o.command == "erase-region";
-  if (several && erases && !o.yes) {
+  if (several && o.row->confirms && !o.yes) {
     throw UsageError(o.command + " on several boards needs --yes");
   }
 
   // Images first: a file that fails its check stops the job before the port is touched.
   CheckLines checked;
-  if (o.command == "update") {
+  if (o.row->checksUpdateFiles) {
     bool allOk = true;
     for (int i = 0; i < 3; ++i) {
       const FileCheck check = checkImageFile(i, o.files[i], checked.log);
@@ -523,7 +507,7 @@ int runCli(const std::vector<std::string>& args, const CliStreams& streams,
       streams.out << cliUsage() << std::flush;
       return kExitOk;
     }
-    if (o.command == "ports") return listPorts(o, streams, platform);
+    if (o.row->run != nullptr) return o.row->run(o, streams, platform);
     return runJobs(o, streams, platform);
   } catch (const NoBoard& e) {
     streams.err << e.what() << '\n' << std::flush;

@@ -2,6 +2,7 @@
 #include "cli/CliArgs.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -107,7 +108,111 @@ void checkRegion(const std::string& command, uint32_t address, uint32_t size,
   }
 }
 
+void parsePorts(CliOptions&, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (!operands.empty()) throw UsageError("ports takes no arguments");
+}
+
+void parseUpdate(CliOptions& o, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (operands.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
+  o.files = operands;
+}
+
+void parseErase(CliOptions&, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (!operands.empty()) throw UsageError("erase takes no files");
+}
+
+void parseWrite(CliOptions& o, const std::vector<std::string>& operands,
+                const FlashGeometry& flash) {
+  if (operands.empty() || operands.size() % 2 != 0) {
+    throw UsageError("write needs pairs of ADDR FILE");
+  }
+  for (size_t i = 0; i < operands.size(); i += 2) {
+    const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
+    o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
+  }
+  checkImages(o.images, flash);
+}
+
+void parseEraseRegion(CliOptions& o, const std::vector<std::string>& operands,
+                      const FlashGeometry& flash) {
+  if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
+  o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
+  o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
+  checkRegion(o.command, o.address, o.size, flash);
+  if (o.address % flash.sector != 0 || o.size % flash.sector != 0) {
+    throw UsageError("erase-region: ADDR and SIZE must be multiples of " + sectorText(flash));
+  }
+}
+
+void parseRead(CliOptions& o, const std::vector<std::string>& operands,
+               const FlashGeometry& flash) {
+  if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
+  o.address = parseFlashNumber(operands[0], "read: ADDR");
+  o.size = parseFlashNumber(operands[1], "read: SIZE");
+  o.outFile = operands[2];
+  checkRegion(o.command, o.address, o.size, flash);
+  std::error_code ec;
+  const std::filesystem::path out = pathOf(o.outFile);
+  const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
+  if (o.outFile.empty() || !std::filesystem::is_directory(dir, ec)) {
+    throw UsageError("read: cannot write " + o.outFile + ": no such folder");
+  }
+  if (std::filesystem::is_directory(out, ec)) {
+    throw UsageError("read: " + o.outFile + " is a folder");
+  }
+}
+
+JobPlan planUpdate(const CliOptions& o) {
+  std::array<std::string, 3> files;
+  std::copy(o.files.begin(), o.files.end(), files.begin());
+  return updatePlan(files);
+}
+
+JobPlan planErase(const CliOptions&) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kErase;
+  return plan;
+}
+
+JobPlan planWrite(const CliOptions& o) {
+  JobPlan plan;
+  plan.images = o.images;
+  plan.eraseWholeBlocks = false;
+  return plan;
+}
+
+JobPlan planEraseRegion(const CliOptions& o) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kEraseRegion;
+  plan.address = o.address;
+  plan.size = o.size;
+  return plan;
+}
+
+JobPlan planRead(const CliOptions& o) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kRead;
+  plan.address = o.address;
+  plan.size = o.size;
+  plan.outFile = o.outFile;
+  return plan;
+}
+
+// name, operands, parse, plan, run, confirms, patchHeader, checksUpdateFiles
+constexpr CliCommand kCommands[] = {
+    {"ports", "", parsePorts, nullptr, listPorts, false, false, false},
+    {"update", "BOOT PART APP", parseUpdate, planUpdate, nullptr, false, false, true},
+    {"write", "ADDR FILE [ADDR FILE...]", parseWrite, planWrite, nullptr, false, true, false},
+    {"erase", "", parseErase, planErase, nullptr, true, false, false},
+    {"erase-region", "ADDR SIZE", parseEraseRegion, planEraseRegion, nullptr, true, false, false},
+    {"read", "ADDR SIZE FILE", parseRead, planRead, nullptr, false, false, false},
+};
+
 }  // namespace
+
+std::span<const CliCommand> cliCommands() {
+  return kCommands;
+}
 
 bool isSimPort(const std::string& name) {
   if (name == "SIM") return true;
@@ -144,7 +249,6 @@ uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
 }
 
 CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescription& chip) {
-  const FlashGeometry& flash = chip.flash;
   CliOptions o;
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -204,53 +308,14 @@ CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescript
   if (positional.empty()) throw UsageError("no command given");
   o.command = positional[0];
   const std::vector<std::string> operands(positional.begin() + 1, positional.end());
-  const std::string& c = o.command;
-  if (c == "ports") {
-    if (!operands.empty()) throw UsageError("ports takes no arguments");
-  } else if (c == "update") {
-    if (operands.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
-    o.files = operands;
-  } else if (c == "erase") {
-    if (!operands.empty()) throw UsageError("erase takes no files");
-  } else if (c == "write") {
-    if (operands.empty() || operands.size() % 2 != 0) {
-      throw UsageError("write needs pairs of ADDR FILE");
-    }
-    for (size_t i = 0; i < operands.size(); i += 2) {
-      const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
-      o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
-    }
-    checkImages(o.images, flash);
-  } else if (c == "erase-region") {
-    if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
-    o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
-    o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
-    checkRegion(c, o.address, o.size, flash);
-    if (o.address % flash.sector != 0 || o.size % flash.sector != 0) {
-      throw UsageError("erase-region: ADDR and SIZE must be multiples of " + sectorText(flash));
-    }
-  } else if (c == "read") {
-    if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
-    o.address = parseFlashNumber(operands[0], "read: ADDR");
-    o.size = parseFlashNumber(operands[1], "read: SIZE");
-    o.outFile = operands[2];
-    checkRegion(c, o.address, o.size, flash);
-    std::error_code ec;
-    const std::filesystem::path out = pathOf(o.outFile);
-    const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
-    if (o.outFile.empty() || !std::filesystem::is_directory(dir, ec)) {
-      throw UsageError("read: cannot write " + o.outFile + ": no such folder");
-    }
-    if (std::filesystem::is_directory(out, ec)) {
-      throw UsageError("read: " + o.outFile + " is a folder");
-    }
-  } else {
-    throw UsageError("unknown command " + c);
-  }
-  if (o.yes && c != "erase" && c != "erase-region") {
-    throw UsageError("--yes goes with erase and erase-region");
-  }
-  if (o.patchHeader && c != "write") throw UsageError("--patch-header goes with write");
+  const auto rows = cliCommands();
+  const auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const CliCommand& r) { return o.command == r.name; });
+  if (row == rows.end()) throw UsageError("unknown command " + o.command);
+  o.row = &*row;
+  row->parse(o, operands, chip.flash);
+  if (o.yes && !row->confirms) throw UsageError("--yes goes with erase and erase-region");
+  if (o.patchHeader && !row->patchHeader) throw UsageError("--patch-header goes with write");
   if (o.allPorts && !o.ports.empty()) throw UsageError("give --port or --all-ports, not both");
   return o;
 }

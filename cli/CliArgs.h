@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,34 @@ struct BoardSimFault {
   SimFault fault;
 };
 
+struct CliOptions;
+struct CliStreams;
+struct CliPlatform;
+
+// One command of flintmoor-cli: one row of cliCommands(). Adding a command is adding a row.
+struct CliCommand {
+  const char* name;
+  const char* operands;  // as the usage shows them: "ADDR SIZE FILE"
+  // Takes the operands into the options, checking what needs no chip (addresses against the
+  // flash); raises UsageError.
+  void (*parse)(CliOptions& o, const std::vector<std::string>& operands,
+                const FlashGeometry& flash);
+  // The job's plan for a command that runs the flash job on every board; nullptr otherwise.
+  JobPlan (*plan)(const CliOptions& o);
+  // A command that runs no flash job (ports): its whole run; returns the exit status.
+  int (*run)(const CliOptions& o, const CliStreams& s, const CliPlatform& platform);
+  bool confirms;           // erases after a question: --yes goes with it, several boards need it
+  bool patchHeader;        // --patch-header goes with it
+  bool checksUpdateFiles;  // its three files are checked before any port is touched
+};
+
+// The commands: ports, update, erase, write, erase-region, read.
+std::span<const CliCommand> cliCommands();
+
 struct CliOptions {
-  // "ports", "update", "erase", "write", "erase-region", "read"
+  // the command's name, and its row
   std::string command;
+  const CliCommand* row = nullptr;
   std::vector<std::string> files;    // update: BOOT PART APP
   std::vector<ImageToWrite> images;  // write: in the order given
   uint32_t address = 0;              // erase-region, read

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <string>
 
-#include "job/JobView.h"
 #include "base/Clock.h"
+#include "job/JobView.h"
 
 namespace flintmoor {
 
