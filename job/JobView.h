@@ -36,6 +36,43 @@ struct JobEvent {
   uint32_t done = 0;
 };
 
+// The speed of the transfer under way (an image written, flash read), in KiB/s, from the job's
+// events: the bytes that crossed the line since its begin event over the time since then. Bytes
+// the chip already held (kImageSkip) count neither as sent nor as time. The one definition every
+// front end shows.
+class TransferRate {
+ public:
+  void onEvent(const JobEvent& event, int64_t nowUs) {
+    switch (event.kind) {
+      case JobEvent::Kind::kImageBegin:
+      case JobEvent::Kind::kReadBegin:
+        startUs_ = nowUs;
+        skipped_ = 0;
+        kibPerSecond_ = 0;
+        break;
+      case JobEvent::Kind::kImageSkip:
+        skipped_ = event.done;
+        break;
+      case JobEvent::Kind::kImageProgress:
+      case JobEvent::Kind::kReadProgress:
+        if (nowUs > startUs_ && event.done > skipped_) {
+          kibPerSecond_ = static_cast<double>(event.done - skipped_) * 1e6 / 1024.0 /
+                          static_cast<double>(nowUs - startUs_);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  // 0 until bytes crossed the line.
+  double kibPerSecond() const { return kibPerSecond_; }
+
+ private:
+  int64_t startUs_ = 0;
+  uint32_t skipped_ = 0;
+  double kibPerSecond_ = 0;
+};
+
 class JobView {
  public:
   virtual ~JobView() = default;
