@@ -11,6 +11,7 @@
 #include "esp/SkippedBytes.h"
 #include "esp/SlipReader.h"
 #include "log/Log.h"
+#include "stub/StubProtocol.h"
 
 namespace flintmoor {
 
@@ -34,7 +35,7 @@ constexpr int32_t kWithError = 10;
 
 // The error codes of an answer that says the chip received a damaged packet.
 constexpr uint8_t kRomChecksumError = 0x07;
-constexpr uint8_t kStubChecksumError = 0xC1;
+constexpr uint8_t kStubChecksumError = kStubErrChecksum;
 
 }  // namespace
 
