@@ -92,10 +92,6 @@ StubImage readStubImage(std::span<const uint8_t> image) {
 
 TEsp::TEsp(TComIo& com, Log& log) : com_(com), log_(log), link_(com, log) {}
 
-void TEsp::addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem) {
-  OutBuf.addOut(Payload::TOutKind(kind), value, len, mem);
-}
-
 Reply TEsp::exchange(const CommandRule& rule, int32_t timeout) {
   return link_.exchange(rule, OutBuf.view(), timeout);
 }

@@ -135,8 +135,6 @@ class TEsp {
 
  private:
   void loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
-  // Appends to OutBuf: kind 0 clears, 1 to 3 append 1, 2 or 4 bytes of value, 4 len bytes of mem.
-  void addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem = nullptr);
   // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
   void writeBlock(const CommandRule& rule, const uint8_t* ptr, uint32_t size, int32_t timeout);
   // OutBuf sent as `rule`'s command; the reply judged by its rule.
@@ -149,7 +147,7 @@ class TEsp {
   Log& log_;
 
   int32_t Sequence = 0;
-  Payload OutBuf;
+  Payload OutBuf;  // built with addOut (Payload::addOut, or its word and bytes forms)
   // Last: the response buffer ends the object.
   PacketLink link_;
 };
