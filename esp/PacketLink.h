@@ -157,8 +157,9 @@ class PacketLink {
   Log& log_;
   TPacketFault LastFault = TPacketFault::pfNone;
   uint8_t IoBuf[2 + 2 * (8 + 16416)] = {};
-  TRequest Request = {};
-  TResponse Response = {};
+  // Aligned for their 16- and 32-bit fields, which callers read by reference.
+  alignas(4) TRequest Request = {};
+  alignas(4) TResponse Response = {};
 };
 
 }  // namespace flintmoor
