@@ -306,6 +306,8 @@ void TMain::fillPortList(const QString& keep) {
 
 void TMain::ButStartClick(QObject* sender) {
   if (flasher_ == nullptr || flasher_->job.running()) return;
+  // "SIM" is the virtual chip the program offers with --simulate.
+  flasher_->job.VirtualChip = portName() == "SIM";
   flasher_->job.ButStartClick(sender->property("tag").toInt(), fileNames());
   UsedCpu = flasher_->job.UsedCpu;
   if (closePending_) {

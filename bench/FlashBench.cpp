@@ -89,6 +89,7 @@ class Bench {
     Flasher flasher(com, log_, view, config_);
     FlashJob& job = flasher.job;
     job.RomOnly = romOnly;
+    job.VirtualChip = true;
     const int64_t start = clock_.nowUs();
     if (!job.run(plan)) {
       std::fprintf(stderr, "flash_bench: the job failed: %s\n", view.error.c_str());

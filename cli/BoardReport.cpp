@@ -302,28 +302,18 @@ int BoardView::execute(const std::string& msgText, TMsgDlgType dlgType, const st
 void BoardView::jobEvent(const JobEvent& event) {
   using K = JobEvent::Kind;
   const auto lock = report_.lock();
+  rate_.onEvent(event, clock_.nowUs());
   switch (event.kind) {
     case K::kImageBegin:
     case K::kReadBegin:
       line_.percent = 0;
       line_.kibPerSecond = 0;
-      transferStartUs_ = clock_.nowUs();
-      transferStartDone_ = 0;
-      break;
-    case K::kImageSkip:
-      // Skipped regions cost no time: the speed counts what crossed the line.
-      transferStartDone_ = event.done;
       break;
     case K::kImageProgress:
-    case K::kReadProgress: {
+    case K::kReadProgress:
       line_.percent = percentOf(event.done, event.size);
-      const int64_t elapsedUs = clock_.nowUs() - transferStartUs_;
-      if (elapsedUs > 0 && event.done > transferStartDone_) {
-        line_.kibPerSecond = static_cast<double>(event.done - transferStartDone_) * 1e6 / 1024.0 /
-                             static_cast<double>(elapsedUs);
-      }
+      line_.kibPerSecond = rate_.kibPerSecond();
       break;
-    }
     case K::kImageDone:
     case K::kReadDone:
       line_.percent = -1;

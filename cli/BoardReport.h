@@ -95,8 +95,7 @@ class BoardView : public JobView {
   const Clock& clock_;
   bool assumeYes_;
   std::function<int(const std::string&)> ask_;
-  int64_t transferStartUs_ = 0;
-  uint32_t transferStartDone_ = 0;
+  TransferRate rate_;
 };
 
 }  // namespace flintmoor

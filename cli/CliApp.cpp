@@ -110,6 +110,8 @@ std::vector<PortInfo> portInfos(const CliPlatform& platform) {
   return ports;
 }
 
+}  // namespace
+
 int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platform) {
   const std::vector<PortInfo> ports = portInfos(platform);
   size_t width = 0;
@@ -144,6 +146,8 @@ int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platf
   s.out.flush();
   return kExitOk;
 }
+
+namespace {
 
 // The settings file: --ini, or the window's Flintmoor.ini (beside the executable, or in the user's
 // configuration folder for an installed program). Only read, never written.
@@ -219,26 +223,7 @@ std::vector<std::string> resolvePorts(const CliOptions& o, const CliPlatform& pl
 }
 
 JobPlan planOf(const CliOptions& o) {
-  JobPlan plan;
-  if (o.command == "update") {
-    std::array<std::string, 3> files;
-    std::copy(o.files.begin(), o.files.end(), files.begin());
-    return updatePlan(files);
-  }
-  if (o.command == "erase") {
-    plan.kind = JobPlan::Kind::kErase;
-  } else if (o.command == "write") {
-    plan.images = o.images;
-    plan.eraseWholeBlocks = false;
-  } else if (o.command == "erase-region") {
-    plan.kind = JobPlan::Kind::kEraseRegion;
-  } else if (o.command == "read") {
-    plan.kind = JobPlan::Kind::kRead;
-    plan.outFile = o.outFile;
-  }
-  plan.address = o.address;
-  plan.size = o.size;
-  return plan;
+  return o.row->plan(o);
 }
 
 // Everything one board needs besides its view: its clock, and on a virtual port its own chip.
@@ -290,6 +275,7 @@ class BoardRig {
     job.KeepPortOpen = o.monitor.afterJob;
     job.RomOnly = o.romOnly;
     job.SkipUnchanged = !o.noSkip;
+    job.VirtualChip = simulated();
     job.StopRequested = platform_.interrupted;
 
     const int64_t startUs = clock().nowUs();
@@ -353,7 +339,7 @@ class BoardRig {
 
 // The debug log of one board: none, the error stream (tagged when boards share it), or a file
 // (FILE.PORT when there are several boards).
-std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std::string& port,
+std::unique_ptr<Log> makeLog(const CliOptions& o, const CliStreams& s, const std::string& port,
                              bool several, std::mutex& errMutex, std::ofstream& file) {
   if (!o.log) return std::make_unique<NullLog>();
   if (*o.log == "-") {
@@ -366,6 +352,20 @@ std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std
   return std::make_unique<StreamLog>(file);
 }
 
+// The lines the image check logged before any board's log was open (update: each file's size).
+struct CheckLines {
+  MemoryLog log;
+};
+
+// A board's log, starting with what the image check logged.
+std::unique_ptr<Log> openLog(const CliOptions& o, const CliStreams& s, const std::string& port,
+                             bool several, std::mutex& errMutex, std::ofstream& file,
+                             const CheckLines& checked) {
+  std::unique_ptr<Log> log = makeLog(o, s, port, several, errMutex, file);
+  for (const std::string& line : checked.log.lines()) log->S(line);
+  return log;
+}
+
 std::string virtualTimeText(int64_t us) {
   char text[64];
   std::snprintf(text, sizeof text, "Virtual time: %.3f s", static_cast<double>(us) / 1e6);
@@ -374,10 +374,11 @@ std::string virtualTimeText(int64_t us) {
 
 // One board on the terminal: status and progress on the error stream, the MAC and the last line
 // ("OK" or the error) on the output, as the window shows them.
-int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config, BoardRig& rig) {
+int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& config, BoardRig& rig,
+                  const CheckLines& checked) {
   std::mutex errMutex;
   std::ofstream logFile;
-  const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile);
+  const std::unique_ptr<Log> log = openLog(o, s, rig.port(), false, errMutex, logFile, checked);
   TerminalView view(s.in, s.out, s.err, s.errIsTerminal && !s.noColor, o.yes, rig.port(),
                     rig.clock());
   const bool ok = rig.run(planOf(o), o, config, *log, view);
@@ -400,7 +401,7 @@ int runOnTerminal(const CliOptions& o, const CliStreams& s, const TConfig& confi
 // Every board at once, each on its own thread with its own link, protocol and job; or one board
 // reporting in JSON.
 int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
-              std::vector<std::unique_ptr<BoardRig>>& rigs) {
+              std::vector<std::unique_ptr<BoardRig>>& rigs, const CheckLines& checked) {
   const bool several = rigs.size() > 1;
   std::vector<BoardLine> lines(rigs.size());
   std::vector<const BoardLine*> linePtrs;
@@ -416,7 +417,7 @@ int runBoards(const CliOptions& o, const CliStreams& s, const TConfig& config,
   std::vector<std::ofstream> logFiles(rigs.size());
   std::vector<std::unique_ptr<Log>> logs;
   for (size_t i = 0; i < rigs.size(); ++i) {
-    logs.push_back(openLog(o, s, rigs[i]->port(), several, errMutex, logFiles[i]));
+    logs.push_back(openLog(o, s, rigs[i]->port(), several, errMutex, logFiles[i], checked));
   }
   // Only a single board may ask its question; several need --yes (checked before).
   std::function<int(const std::string&)> ask;
@@ -493,17 +494,16 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
   const bool allSim = std::all_of(ports.begin(), ports.end(), isSimPort);
   if (!allSim && !platform.osDevice) throw UsageError("no serial ports on this system");
   const bool several = ports.size() > 1 || o.allPorts;
-  const bool erases = o.command == "erase" || o.command == "erase-region";
-  if (several && erases && !o.yes) {
+  if (several && o.row->confirms && !o.yes) {
     throw UsageError(o.command + " on several boards needs --yes");
   }
 
   // Images first: a file that fails its check stops the job before the port is touched.
-  if (o.command == "update") {
-    NullLog checkLog;
+  CheckLines checked;
+  if (o.row->checksUpdateFiles) {
     bool allOk = true;
     for (int i = 0; i < 3; ++i) {
-      const FileCheck check = checkImageFile(i, o.files[i], checkLog);
+      const FileCheck check = checkImageFile(i, o.files[i], checked.log);
       if (!check.ok) {
         const std::string text = std::string(kFieldNames[i]) + ": " + check.hint;
         s.out << (o.json ? JsonObject().add("event", "error").add("message", text).text() : text)
@@ -523,8 +523,8 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
     rigs.back()->monitorBaud = o.monitor.baud.value_or(readMonitorBaud(*ini));
   }
   if (o.command == "monitor") return rigs[0]->monitor(o, s);
-  if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0]);
-  return runBoards(o, s, config, rigs);
+  if (!several && !o.json) return runOnTerminal(o, s, config, *rigs[0], checked);
+  return runBoards(o, s, config, rigs, checked);
 }
 
 }  // namespace
@@ -539,7 +539,7 @@ int runCli(const std::vector<std::string>& args, const CliStreams& streams,
       streams.out << cliUsage() << std::flush;
       return kExitOk;
     }
-    if (o.command == "ports") return listPorts(o, streams, platform);
+    if (o.row->run != nullptr) return o.row->run(o, streams, platform);
     return runJobs(o, streams, platform);
   } catch (const NoBoard& e) {
     streams.err << e.what() << '\n' << std::flush;

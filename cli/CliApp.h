@@ -62,4 +62,8 @@ int runCli(const std::vector<std::string>& args, const CliStreams& streams,
 
 std::string cliUsage();
 
+struct CliOptions;
+// The ports command: the serial ports with what the system knows of their devices.
+int listPorts(const CliOptions& o, const CliStreams& s, const CliPlatform& platform);
+
 }  // namespace flintmoor

@@ -2,24 +2,20 @@
 #include "cli/CliArgs.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
 
 #include "base/Error.h"
+#include "base/Text.h"
 #include "cli/CliApp.h"
 #include "cli/MonitorCli.h"
 
 namespace flintmoor {
 
 namespace {
-
-std::string hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 // A line speed in bit/s, decimal, from 9600 to 5000000.
 uint32_t parseBaud(const std::string& text) {
@@ -55,16 +51,17 @@ BoardSimFault parseBoardSimFault(const std::string& text) {
   return f;
 }
 
-std::filesystem::path pathOf(const std::string& name) {
-  try {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-  } catch (const std::exception&) {
-    return {};
-  }
+std::string sectorText(const FlashGeometry& flash) {
+  return std::to_string(flash.sector / 1024) + " KiB (" + hexText(flash.sector) + ")";
+}
+
+std::string flashText(const FlashGeometry& flash) {
+  return "the " + flashSizeText(flash.size) + " flash (it ends at " + hexText(flash.size) + ")";
 }
 
 // The images of `write`: every check that needs no chip.
-void checkImages(std::vector<ImageToWrite>& images) {
+void checkImages(std::vector<ImageToWrite>& images, const FlashGeometry& flash) {
+  const uint32_t kSectorSize = flash.sector;
   struct Extent {
     uint64_t begin, end;  // whole sectors: the loader erases each sector a write touches
     size_t index;
@@ -72,9 +69,9 @@ void checkImages(std::vector<ImageToWrite>& images) {
   std::vector<Extent> extents;
   for (size_t i = 0; i < images.size(); ++i) {
     const ImageToWrite& image = images[i];
-    const std::string at = image.file + " at " + hex(image.address);
+    const std::string at = image.file + " at " + hexText(image.address);
     if (image.address % kSectorSize != 0) {
-      throw UsageError(at + ": the address must be a multiple of 4 KiB (0x1000)");
+      throw UsageError(at + ": the address must be a multiple of " + sectorText(flash));
     }
     std::error_code ec;
     const std::filesystem::path path = pathOf(image.file);
@@ -84,9 +81,8 @@ void checkImages(std::vector<ImageToWrite>& images) {
     const uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) throw UsageError(image.file + ": " + ec.message());
     if (size == 0) throw UsageError(image.file + ": the file is empty");
-    if (image.address >= kFlashSize || size > kFlashSize - image.address) {
-      throw UsageError(at + ": " + std::to_string(size) +
-                       " bytes do not fit the 4 MB flash (it ends at 0x400000)");
+    if (image.address >= flash.size || size > flash.size - image.address) {
+      throw UsageError(at + ": " + std::to_string(size) + " bytes do not fit " + flashText(flash));
     }
     const uint64_t end = (image.address + size + kSectorSize - 1) / kSectorSize * kSectorSize;
     extents.push_back({image.address, end, i});
@@ -97,22 +93,132 @@ void checkImages(std::vector<ImageToWrite>& images) {
     if (extents[i].begin < extents[i - 1].end) {
       const ImageToWrite& a = images[extents[i - 1].index];
       const ImageToWrite& b = images[extents[i].index];
-      throw UsageError("images overlap: " + a.file + " at " + hex(a.address) + " reaches " +
-                       hex(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file + " at " +
-                       hex(b.address));
+      throw UsageError("images overlap: " + a.file + " at " + hexText(a.address) + " reaches " +
+                       hexText(extents[i - 1].end) + " (whole 4 KiB sectors), past " + b.file +
+                       " at " + hexText(b.address));
     }
   }
 }
 
-void checkRegion(const std::string& command, uint32_t address, uint32_t size) {
+void checkRegion(const std::string& command, uint32_t address, uint32_t size,
+                 const FlashGeometry& flash) {
   if (size == 0) throw UsageError(command + ": SIZE must not be 0");
-  if (address >= kFlashSize || size > kFlashSize - address) {
-    throw UsageError(command + ": " + hex(address) + " + " + hex(size) +
-                     " lies outside the 4 MB flash (it ends at 0x400000)");
+  if (address >= flash.size || size > flash.size - address) {
+    throw UsageError(command + ": " + hexText(address) + " + " + hexText(size) + " lies outside " +
+                     flashText(flash));
   }
 }
 
+void parsePorts(CliOptions&, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (!operands.empty()) throw UsageError("ports takes no arguments");
+}
+
+void parseUpdate(CliOptions& o, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (operands.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
+  o.files = operands;
+}
+
+void parseErase(CliOptions&, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (!operands.empty()) throw UsageError("erase takes no files");
+}
+
+void parseWrite(CliOptions& o, const std::vector<std::string>& operands,
+                const FlashGeometry& flash) {
+  if (operands.empty() || operands.size() % 2 != 0) {
+    throw UsageError("write needs pairs of ADDR FILE");
+  }
+  for (size_t i = 0; i < operands.size(); i += 2) {
+    const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
+    o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
+  }
+  checkImages(o.images, flash);
+}
+
+void parseEraseRegion(CliOptions& o, const std::vector<std::string>& operands,
+                      const FlashGeometry& flash) {
+  if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
+  o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
+  o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
+  checkRegion(o.command, o.address, o.size, flash);
+  if (o.address % flash.sector != 0 || o.size % flash.sector != 0) {
+    throw UsageError("erase-region: ADDR and SIZE must be multiples of " + sectorText(flash));
+  }
+}
+
+void parseRead(CliOptions& o, const std::vector<std::string>& operands,
+               const FlashGeometry& flash) {
+  if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
+  o.address = parseFlashNumber(operands[0], "read: ADDR");
+  o.size = parseFlashNumber(operands[1], "read: SIZE");
+  o.outFile = operands[2];
+  checkRegion(o.command, o.address, o.size, flash);
+  std::error_code ec;
+  const std::filesystem::path out = pathOf(o.outFile);
+  const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
+  if (o.outFile.empty() || !std::filesystem::is_directory(dir, ec)) {
+    throw UsageError("read: cannot write " + o.outFile + ": no such folder");
+  }
+  if (std::filesystem::is_directory(out, ec)) {
+    throw UsageError("read: " + o.outFile + " is a folder");
+  }
+}
+
+void parseMonitor(CliOptions&, const std::vector<std::string>& operands, const FlashGeometry&) {
+  if (!operands.empty()) throw UsageError("monitor takes no arguments");
+}
+
+JobPlan planUpdate(const CliOptions& o) {
+  std::array<std::string, 3> files;
+  std::copy(o.files.begin(), o.files.end(), files.begin());
+  return updatePlan(files);
+}
+
+JobPlan planErase(const CliOptions&) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kErase;
+  return plan;
+}
+
+JobPlan planWrite(const CliOptions& o) {
+  JobPlan plan;
+  plan.images = o.images;
+  plan.eraseWholeBlocks = false;
+  return plan;
+}
+
+JobPlan planEraseRegion(const CliOptions& o) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kEraseRegion;
+  plan.address = o.address;
+  plan.size = o.size;
+  return plan;
+}
+
+JobPlan planRead(const CliOptions& o) {
+  JobPlan plan;
+  plan.kind = JobPlan::Kind::kRead;
+  plan.address = o.address;
+  plan.size = o.size;
+  plan.outFile = o.outFile;
+  return plan;
+}
+
+// name, operands, parse, plan, run, confirms, patchHeader, checksUpdateFiles
+constexpr CliCommand kCommands[] = {
+    {"ports", "", parsePorts, nullptr, listPorts, false, false, false},
+    {"update", "BOOT PART APP", parseUpdate, planUpdate, nullptr, false, false, true},
+    {"write", "ADDR FILE [ADDR FILE...]", parseWrite, planWrite, nullptr, false, true, false},
+    {"erase", "", parseErase, planErase, nullptr, true, false, false},
+    {"erase-region", "ADDR SIZE", parseEraseRegion, planEraseRegion, nullptr, true, false, false},
+    {"read", "ADDR SIZE FILE", parseRead, planRead, nullptr, false, false, false},
+    {"monitor", "", parseMonitor, nullptr, nullptr, false, false, false},
+};
+
 }  // namespace
+
+std::span<const CliCommand> cliCommands() {
+  return kCommands;
+}
 
 bool isSimPort(const std::string& name) {
   if (name == "SIM") return true;
@@ -148,7 +254,7 @@ uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
   return static_cast<uint32_t>(value * scale);
 }
 
-CliOptions parseCliArgs(const std::vector<std::string>& args) {
+CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescription& chip) {
   CliOptions o;
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -209,56 +315,15 @@ CliOptions parseCliArgs(const std::vector<std::string>& args) {
   if (positional.empty()) throw UsageError("no command given");
   o.command = positional[0];
   const std::vector<std::string> operands(positional.begin() + 1, positional.end());
-  const std::string& c = o.command;
-  if (c == "ports") {
-    if (!operands.empty()) throw UsageError("ports takes no arguments");
-  } else if (c == "update") {
-    if (operands.size() != 3) throw UsageError("update needs three files: BOOT PART APP");
-    o.files = operands;
-  } else if (c == "erase") {
-    if (!operands.empty()) throw UsageError("erase takes no files");
-  } else if (c == "write") {
-    if (operands.empty() || operands.size() % 2 != 0) {
-      throw UsageError("write needs pairs of ADDR FILE");
-    }
-    for (size_t i = 0; i < operands.size(); i += 2) {
-      const uint32_t address = parseFlashNumber(operands[i], "write: ADDR");
-      o.images.push_back({operands[i + 1], address, o.patchHeader && address == 0x1000});
-    }
-    checkImages(o.images);
-  } else if (c == "erase-region") {
-    if (operands.size() != 2) throw UsageError("erase-region needs ADDR SIZE");
-    o.address = parseFlashNumber(operands[0], "erase-region: ADDR");
-    o.size = parseFlashNumber(operands[1], "erase-region: SIZE");
-    checkRegion(c, o.address, o.size);
-    if (o.address % kSectorSize != 0 || o.size % kSectorSize != 0) {
-      throw UsageError("erase-region: ADDR and SIZE must be multiples of 4 KiB (0x1000)");
-    }
-  } else if (c == "read") {
-    if (operands.size() != 3) throw UsageError("read needs ADDR SIZE FILE");
-    o.address = parseFlashNumber(operands[0], "read: ADDR");
-    o.size = parseFlashNumber(operands[1], "read: SIZE");
-    o.outFile = operands[2];
-    checkRegion(c, o.address, o.size);
-    std::error_code ec;
-    const std::filesystem::path out = pathOf(o.outFile);
-    const std::filesystem::path dir = out.has_parent_path() ? out.parent_path() : ".";
-    if (o.outFile.empty() || !std::filesystem::is_directory(dir, ec)) {
-      throw UsageError("read: cannot write " + o.outFile + ": no such folder");
-    }
-    if (std::filesystem::is_directory(out, ec)) {
-      throw UsageError("read: " + o.outFile + " is a folder");
-    }
-  } else if (c == "monitor") {
-    if (!operands.empty()) throw UsageError("monitor takes no arguments");
-  } else {
-    throw UsageError("unknown command " + c);
-  }
+  const auto rows = cliCommands();
+  const auto row = std::find_if(rows.begin(), rows.end(),
+                                [&](const CliCommand& r) { return o.command == r.name; });
+  if (row == rows.end()) throw UsageError("unknown command " + o.command);
+  o.row = &*row;
+  row->parse(o, operands, chip.flash);
   checkMonitorArgs(o);
-  if (o.yes && c != "erase" && c != "erase-region") {
-    throw UsageError("--yes goes with erase and erase-region");
-  }
-  if (o.patchHeader && c != "write") throw UsageError("--patch-header goes with write");
+  if (o.yes && !row->confirms) throw UsageError("--yes goes with erase and erase-region");
+  if (o.patchHeader && !row->patchHeader) throw UsageError("--patch-header goes with write");
   if (o.allPorts && !o.ports.empty()) throw UsageError("give --port or --all-ports, not both");
   return o;
 }

@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "esp/Chip.h"
 #include "job/FlashJob.h"
 #include "sim/SimFaults.h"
 
@@ -40,9 +42,34 @@ struct MonitorArgs {
   std::optional<std::string> addr2line;  // --addr2line PATH
 };
 
+struct CliOptions;
+struct CliStreams;
+struct CliPlatform;
+
+// One command of flintmoor-cli: one row of cliCommands(). Adding a command is adding a row.
+struct CliCommand {
+  const char* name;
+  const char* operands;  // as the usage shows them: "ADDR SIZE FILE"
+  // Takes the operands into the options, checking what needs no chip (addresses against the
+  // flash); raises UsageError.
+  void (*parse)(CliOptions& o, const std::vector<std::string>& operands,
+                const FlashGeometry& flash);
+  // The job's plan for a command that runs the flash job on every board; nullptr otherwise.
+  JobPlan (*plan)(const CliOptions& o);
+  // A command that runs no flash job (ports): its whole run; returns the exit status.
+  int (*run)(const CliOptions& o, const CliStreams& s, const CliPlatform& platform);
+  bool confirms;           // erases after a question: --yes goes with it, several boards need it
+  bool patchHeader;        // --patch-header goes with it
+  bool checksUpdateFiles;  // its three files are checked before any port is touched
+};
+
+// The commands: ports, update, erase, write, erase-region, read, monitor.
+std::span<const CliCommand> cliCommands();
+
 struct CliOptions {
-  // "ports", "update", "erase", "write", "erase-region", "read", "monitor"
+  // the command's name, and its row
   std::string command;
+  const CliCommand* row = nullptr;
   std::vector<std::string> files;    // update: BOOT PART APP
   std::vector<ImageToWrite> images;  // write: in the order given
   uint32_t address = 0;              // erase-region, read
@@ -68,8 +95,9 @@ struct CliOptions {
 
 // Parses and checks the arguments (without the program name): numbers, alignment, the images of
 // `write` (each file present and not empty, 4 KiB-aligned, inside the 4 MB flash, no two sharing
-// a 4 KiB sector). Raises UsageError.
-CliOptions parseCliArgs(const std::vector<std::string>& args);
+// a 4 KiB sector). Addresses are checked against `chip`'s flash. Raises UsageError.
+CliOptions parseCliArgs(const std::vector<std::string>& args,
+                        const ChipDescription& chip = defaultChip());
 
 // A flash address or size: decimal, or hexadecimal after "0x"; a "K" or "M" suffix multiplies by
 // 1024 or 1048576. Raises UsageError naming `what` and the text.

@@ -66,12 +66,15 @@ void TerminalView::setMacText(const std::string& text) {
   out_ << "MAC: " << text << '\n' << std::flush;
 }
 
+void TerminalView::jobEvent(const JobEvent& event) {
+  rate_.onEvent(event, clock_.nowUs());
+}
+
 void TerminalView::setProgressMax(int max) {
   progressMax_ = max;
 }
 
 void TerminalView::setProgressPos(int pos) {
-  sentBytes_ = progressPos_;
   progressPos_ = pos;
   if (progressVisible_ && pos > 0) drawProgress();
 }
@@ -79,9 +82,7 @@ void TerminalView::setProgressPos(int pos) {
 void TerminalView::setProgressVisible(bool visible) {
   if (visible && !progressVisible_) {
     finishLine();
-    progressStartUs_ = clock_.nowUs();
     progressPos_ = 0;
-    sentBytes_ = 0;
   } else if (!visible && progressVisible_) {
     finishLine();
   }
@@ -97,10 +98,8 @@ void TerminalView::drawProgress() {
   std::string line = text;
   // The bar shows the end of the block about to be sent; the speed counts the blocks already
   // sent, which is what the elapsed time covers.
-  const int64_t elapsedUs = clock_.nowUs() - progressStartUs_;
-  if (elapsedUs > 0 && sentBytes_ > 0) {
-    std::snprintf(text, sizeof text, "  %.1f KiB/s",
-                  static_cast<double>(sentBytes_) * 1e6 / 1024.0 / static_cast<double>(elapsedUs));
+  if (rate_.kibPerSecond() > 0) {
+    std::snprintf(text, sizeof text, "  %.1f KiB/s", rate_.kibPerSecond());
     line += text;
   }
   // A status text shown while the bar is up keeps its own line.

@@ -8,8 +8,8 @@
 #include <ostream>
 #include <string>
 
-#include "job/JobView.h"
 #include "base/Clock.h"
+#include "job/JobView.h"
 
 namespace flintmoor {
 
@@ -37,6 +37,8 @@ class TerminalView : public JobView {
   void processEvents() override {}
   int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
               TMsgBut buttons, bool msgBeep) override;
+  // Feeds the speed shown with the progress.
+  void jobEvent(const JobEvent& event) override;
 
   // The message of the last error dialog; empty when none was shown.
   const std::string& errorMessage() const { return error_; }
@@ -59,9 +61,8 @@ class TerminalView : public JobView {
   bool barOnLine_ = false;  // and it is the redrawn progress bar
   int progressMax_ = 0;
   int progressPos_ = 0;
-  int sentBytes_ = 0;  // bytes of the blocks already sent
   bool progressVisible_ = false;
-  int64_t progressStartUs_ = 0;
+  TransferRate rate_;
   std::string error_;
 };
 

@@ -139,10 +139,11 @@ std::string shortPortName(const std::string& name) {
 std::string portDetails(const PortInfo& port) {
   std::string text = port.name;
   const std::string description = port.description();
-  if (!description.empty()) text += "\n" + description;
+  // Appended piece by piece: a temporary "\n" + text makes GCC 12 warn (-Wrestrict) in vain.
+  if (!description.empty()) text.append("\n").append(description);
   if (port.usb) {
-    text += "\n" + formatVidPid(port);
-    if (!port.serial.empty()) text += " serial " + port.serial;
+    text.append("\n").append(formatVidPid(port));
+    if (!port.serial.empty()) text.append(" serial ").append(port.serial);
   }
   return text;
 }

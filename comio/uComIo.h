@@ -56,7 +56,7 @@ class TComIo {
   TComIo(Clock& clock, SerialDeviceFactory factory, PortLister lister);
 
   TComPort cPort;
-  int Tag = 0;  // job kind: 1 erase, 2 update
+  int Tag = 0;  // job kind: 1 an erase (whole or region), 2 any other (update, write, read)
 
   int ComGetSer(int timeOut);
   // Discards input until the line has been silent for 10 ms; stops without error after 64 KiB or

@@ -1,60 +1,26 @@
-// TEsp: the packet layer (addOut, sendPacket, getPacket), the bootloader commands, the stub image
-// reader and the flasher stub upload.
+// TEsp: the loader commands over the packet link, the stub image reader and the flasher stub
+// upload.
 #include "esp/uEsp.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "base/Error.h"
 #include "comio/uComIo.h"
-#include "esp/SkippedBytes.h"
-#include "esp/SlipReader.h"
 #include "esp/StubResource.h"
 #include "log/Log.h"
 
 namespace flintmoor {
 
-// Request and Response are the wire images of the packets; their numbers are little-endian.
-static_assert(std::endian::native == std::endian::little);
-static_assert(sizeof(TRequest) == 8 + 16416 && sizeof(TResponse) == 8 + 16384);
-
 namespace {
-
-constexpr uint8_t kEnd = SlipReader::kEnd;
-constexpr uint8_t kEsc = SlipReader::kEsc;
-constexpr uint8_t kEscEnd = SlipReader::kEscEnd;
-constexpr uint8_t kEscEsc = SlipReader::kEscEsc;
-
-// A peer that chatters without ever sending END must not keep the reader forever.
-constexpr uint32_t kHuntByteLimit = 65536;
-
-// The smallest reply that carries the status byte, and the one that also carries the error code.
-constexpr int32_t kWithStatus = 9;
-constexpr int32_t kWithError = 10;
 
 constexpr uint32_t kFlashDataHeader = 16;
 
 constexpr int kAfterSpeedChangeMs = 50;
 
-// The ROM loader's flash blocks, and the time-outs of its flash commands (see uEsp.h).
+// The ROM loader's flash blocks.
 constexpr uint32_t kRomBlock = 4096;
-constexpr uint64_t kFlashBytes = 0x400000;  // the 4 MiB flash the job writes
-constexpr int64_t kEraseBaseMs = 5000;
-constexpr int64_t kEraseMsPer64KiB = 2000;
-constexpr int64_t kDeflBlockBaseMs = 2000;
-constexpr int64_t kDeflBlockMsPerKiB = 10;
-
-// The answer time-out of a command that erases eraseSize bytes before it answers.
-int32_t eraseTimeout(uint64_t eraseSize) {
-  return int32_t(kEraseBaseMs + kEraseMsPer64KiB * int64_t((eraseSize + 0xFFFF) / 0x10000));
-}
-
-// The error codes of an answer that says the chip received a damaged packet.
-constexpr uint8_t kRomChecksumError = 0x07;
-constexpr uint8_t kStubChecksumError = 0xC1;
 
 uint32_t readLe32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -124,167 +90,20 @@ StubImage readStubImage(std::span<const uint8_t> image) {
   return stub;
 }
 
-TEsp::TEsp(TComIo& com, Log& log) : com_(com), log_(log), StatusErr(&Response.Data[0]) {}
+TEsp::TEsp(TComIo& com, Log& log) : com_(com), log_(log), link_(com, log) {}
 
-// ---------------------------------------------------------------------------------------------
-// Packet layer
-
-void TEsp::addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem) {
-  const auto room = [&](size_t n) { return size_t(OutPos) + n <= sizeof(OutBuf); };
-  switch (kind) {
-    case 0:
-      OutPos = 0;
-      break;
-    case 1:
-    case 2:
-    case 3: {
-      const size_t n = kind == 3 ? 4 : kind;
-      if (!room(n)) return;
-      for (size_t i = 0; i < n; ++i) OutBuf[OutPos++] = uint8_t(value >> (8 * i));
-      break;
-    }
-    case 4:
-      if (len == 0 || mem == nullptr || !room(len)) return;
-      std::memcpy(OutBuf + OutPos, mem, len);
-      OutPos += len;
-      break;
-    default:
-      break;
-  }
+Reply TEsp::exchange(const CommandRule& rule, int32_t timeout) {
+  return link_.exchange(rule, OutBuf.view(), timeout);
 }
 
-void TEsp::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com) {
-  if (cnt > sizeof(Request.Data)) return;
-  Request.Direction = 0;
-  Request.Command = com;
-  Request.Size = cnt;
-  Request.Chksum = 0;
-  for (uint16_t i = 0; i < cnt; ++i) {
-    if (i == 16) Request.Chksum = 0xEF;
-    if (i >= 16) Request.Chksum ^= ptr[i];
-    Request.Data[i] = ptr[i];
-  }
-
-  const auto* raw = reinterpret_cast<const uint8_t*>(&Request);
-  size_t n = 0;
-  IoBuf[n++] = kEnd;
-  for (size_t i = 0; i < size_t(cnt) + 8; ++i) {
-    const uint8_t b = raw[i];
-    if (b == kEnd) {
-      IoBuf[n++] = kEsc;
-      IoBuf[n++] = kEscEnd;
-    } else if (b == kEsc) {
-      IoBuf[n++] = kEsc;
-      IoBuf[n++] = kEscEsc;
-    } else {
-      IoBuf[n++] = b;
-    }
-  }
-  IoBuf[n++] = kEnd;
-
-  LastFault = TPacketFault::pfNone;
-  com_.cPort.ClearBuffer(true, true);
-  com_.cPort.Write(IoBuf, n);
-}
-
-namespace {
-
-// The bounds of one read: at most kHuntByteLimit bytes outside frames (chatter, and the END
-// bytes of empty frames) and less than twice the per-byte time-out without a frame.
-class HuntBound {
- public:
-  HuntBound(Clock& clock, int32_t timeout)
-      : clock_(clock), start_(clock.nowUs()), limitUs_(2 * int64_t(timeout) * 1000) {}
-  // Counts one byte that belongs to no frame; false once a bound is reached.
-  bool skip() { return ++skipped_ < kHuntByteLimit && clock_.nowUs() - start_ < limitUs_; }
-
- private:
-  Clock& clock_;
-  int64_t start_;
-  int64_t limitUs_;
-  uint32_t skipped_ = 0;
-};
-
-}  // namespace
-
-int32_t TEsp::getPacket(int32_t Timeout, bool ChkDir) {
-  LastFault = TPacketFault::pfNoFrame;
-  SlipReader reader({reinterpret_cast<uint8_t*>(&Response), sizeof(Response)});
-  HuntBound outside(com_.clock(), Timeout);
-  std::optional<HuntBound> pastEnd;  // a frame too long for Response is read to its END
-  for (;;) {
-    const int b = com_.ComGetSer(Timeout);
-    if (b < 0) return -1;
-    const size_t skipped = reader.skipped();
-    switch (reader.feed(uint8_t(b))) {
-      case SlipReader::Result::kMore:
-        if (reader.skipped() != skipped) {
-          if (SkipCapture != nullptr) SkipCapture->add(uint8_t(b));
-          if (!outside.skip()) return -1;
-        }
-        if (reader.overflowing()) {
-          if (!pastEnd) pastEnd.emplace(com_.clock(), Timeout);
-          if (!pastEnd->skip()) return -1;
-        }
-        continue;
-      case SlipReader::Result::kBadEscape:
-        return -7;
-      case SlipReader::Result::kTooLong:
-        return -3;
-      case SlipReader::Result::kFrame:
-        break;
-    }
-    break;
-  }
-  const auto count = int32_t(reader.size());
-  if (ChkDir && Response.Direction != 1) return -2;
-  LastFault = answerFault(count);
-  return count;
-}
-
-int32_t TEsp::readAnswer(int32_t timeout) {
-  const uint8_t command = Request.Command;
-  HuntBound bound(com_.clock(), timeout);
-  for (;;) {
-    const int32_t result = getPacket(timeout, true);
-    if (result < 2 || Response.Command == command) return result;
-    // An answer to an earlier request (a further SYNC answer, one that came after its time-out,
-    // or the ROM's answer to a command it does not know, which carries the previous opcode).
-    log_.F("Stale answer %0.2x skipped, waiting for %0.2x", {Response.Command, command});
-    log_.BUFF(&Response, result);
-    if (!bound.skip()) return -1;
-  }
-}
-
-TPacketFault TEsp::answerFault(int32_t count) const {
-  // Status answers carry status and error code first: four bytes from the ROM, two from a stub.
-  const bool statusOnly = Response.Size == 2 || Response.Size == 4;
-  if (!statusOnly || count < kWithError || Response.Data[0] == 0) return TPacketFault::pfNone;
-  const uint8_t error = Response.Data[1];
-  return error == kRomChecksumError || error == kStubChecksumError ? TPacketFault::pfChecksum
-                                                                   : TPacketFault::pfNone;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Bootloader commands
-
-bool TEsp::exchange(uint8_t com, int32_t timeout) {
-  StatusErr = &Response.Data[0];
-  sendPacket(OutBuf, uint16_t(OutPos), com);
-  return readAnswer(timeout) >= kWithStatus && *StatusErr == 0;
-}
-
-void TEsp::dumpResponse() {
-  // The length field comes from the wire; the dump must stay inside Response.
-  const size_t n = std::min<size_t>(8 + size_t(Response.Size), sizeof(Response));
-  log_.BUFF(&Response, int(n));
+void TEsp::require(const CommandRule& rule, int32_t timeout, const std::string& message) {
+  const Reply r = exchange(rule, timeout);
+  if (!r.accepted) link_.fail(r, message);
 }
 
 void TEsp::changeBaud(uint32_t newBaud, uint32_t oldBaud) {
-  addOut(0, 0, 0);
-  addOut(3, newBaud, 0);
-  addOut(3, oldBaud, 0);
-  if (!exchange(kChangeBaudrate, 200)) return;
+  OutBuf.clear().word(newBaud).word(oldBaud);
+  if (!exchange(command::kChangeBaudRule, command::kChangeBaudRule.timeoutMs()).accepted) return;
   com_.cPort.setCustomBaudRate(newBaud);
   // The ROM sends END END at the new speed once it has switched, and what crosses the line during
   // its switch arrives garbled: let the switch pass, then drop whatever came.
@@ -293,34 +112,30 @@ void TEsp::changeBaud(uint32_t newBaud, uint32_t oldBaud) {
 }
 
 void TEsp::readReg(uint32_t adr, uint32_t& value) {
-  addOut(0, 0, 0);
-  addOut(3, adr, 0);
-  if (!exchange(kReadReg, 300)) throw Exception(formatLog("Read Reg: 0x%0.8x", {adr}));
-  value = Response.Value;
+  OutBuf.clear().word(adr);
+  const CommandRule& rule = command::kReadRegRule;
+  const Reply r = exchange(rule, rule.timeoutMs());
+  if (!r.accepted) link_.fail(r, formatLog("Read Reg: 0x%0.8x", {adr}));
+  value = r.value;
 }
 
 void TEsp::writeReg(uint32_t adr, uint32_t value) {
-  addOut(0, 0, 0);
-  addOut(3, adr, 0);
-  addOut(3, value, 0);
-  addOut(3, 0xFFFFFFFF, 0);
-  addOut(3, 0, 0);
-  if (!exchange(kWriteReg, 300)) throw Exception(formatLog("Write Reg: 0x%0.8x", {adr}));
+  OutBuf.clear().word(adr).word(value).word(0xFFFFFFFF).word(0);
+  const CommandRule& rule = command::kWriteRegRule;
+  require(rule, rule.timeoutMs(), formatLog("Write Reg: 0x%0.8x", {adr}));
 }
 
 void TEsp::spiAttach() {
-  addOut(0, 0, 0);
-  addOut(3, 0, 0);
-  if (!exchange(kSpiAttach, 100)) throw Exception("Error SPI_ATTACH");
+  OutBuf.clear().word(0);
+  require(command::kSpiAttachStubRule, command::kSpiAttachStubRule.timeoutMs(), "Error SPI_ATTACH");
 }
 
 void TEsp::eraseChip() {
-  addOut(0, 0, 0);
-  StatusErr = &Response.Data[0];
-  sendPacket(OutBuf, 0, kEraseFlash);
-  const int32_t result = readAnswer(20000);
-  dumpResponse();
-  if (result < kWithStatus || *StatusErr != 0) throw Exception("Error ERASE_FLASH");
+  OutBuf.clear();
+  const CommandRule& rule = command::kEraseFlashRule;
+  const Reply r = exchange(rule, rule.timeoutMs());
+  link_.dumpResponse();
+  if (!r.accepted) link_.fail(r, "Error ERASE_FLASH");
 }
 
 void TEsp::logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize) {
@@ -330,47 +145,36 @@ void TEsp::logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize) {
   log_.F("ADR: %x", {Offset});
 }
 
-void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize,
-                      bool wholeBlocks) {
+void TEsp::flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize, bool wholeBlocks) {
   if (BlockSize == 0) throw Exception("Error Flash Start");
   const auto blocks = uint32_t((uint64_t(ImageSize) + BlockSize - 1) / BlockSize);
   const uint64_t sectors = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock * kRomBlock;
-  // Whole blocks, but never past the end of the 4 MiB flash (an image near its end would make
-  // the stub refuse a region it cannot erase).
-  const uint64_t room = Offset < kFlashBytes ? kFlashBytes - Offset : 0;
+  // Whole blocks, but never past the end of the flash (an image near its end would make the stub
+  // refuse a region it cannot erase).
+  const uint64_t room = Offset < Flash.size ? Flash.size - Offset : 0;
   const uint64_t whole = wholeBlocks ? uint64_t(BlockSize) * blocks : sectors;
   const auto eraseSize = uint32_t(std::min<uint64_t>(whole, std::max<uint64_t>(room, ImageSize)));
   logFlashBegin(Offset, blocks, eraseSize);
-  addOut(0, 0, 0);
-  addOut(3, eraseSize, 0);
-  addOut(3, blocks, 0);
-  addOut(3, BlockSize, 0);
-  addOut(3, Offset, 0);
-  sendPacket(OutBuf, uint16_t(OutPos), kFlashBegin);
-  if (readAnswer(5000) <= 0) throw Exception("Error Flash Start");
+  OutBuf.clear().word(eraseSize).word(blocks).word(BlockSize).word(Offset);
+  const CommandRule& rule = command::kFlashBeginStubRule;
+  require(rule, rule.timeoutMs(), "Error Flash Start");
   Sequence = 0;
 }
 
 void TEsp::flashWrite(const uint8_t* ptr, uint32_t size) {
-  writeBlock(kFlashData, ptr, size, 2000);
+  writeBlock(command::kFlashDataRule, ptr, size, command::kFlashDataRule.timeoutMs());
 }
 
-void TEsp::writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout) {
-  if (size > sizeof(OutBuf) - kFlashDataHeader) throw Exception("Error Flash Write");
-  addOut(0, 0, 0);
-  addOut(3, size, 0);
-  addOut(3, uint32_t(Sequence), 0);
-  addOut(3, 0, 0);
-  addOut(3, 0, 0);
-  addOut(4, 0, uint16_t(size), ptr);
-  sendPacket(OutBuf, uint16_t(OutPos), com);
-  const int32_t result = readAnswer(timeout);
-  if (result < kWithStatus) throw Exception("Error Flash Write");
-  if (Response.Data[0] != 0) {
-    if (result < kWithError) throw Exception("Error Flash Write");
-    log_.F("%3d: %d = %02x", {Sequence, Response.Data[0], Response.Data[1]});
-    log_.BUFF(&Request, 8 + Request.Size);
-    throw Exception("Error Flash");
+void TEsp::writeBlock(const CommandRule& rule, const uint8_t* ptr, uint32_t size, int32_t timeout) {
+  if (size > Payload::kCapacity - kFlashDataHeader) throw Exception("Error Flash Write");
+  OutBuf.clear().word(size).word(uint32_t(Sequence)).word(0).word(0).bytes(ptr, uint16_t(size));
+  const Reply r = exchange(rule, timeout);
+  if (!r.hasStatus()) link_.fail(r, "Error Flash Write");
+  if (!r.accepted) {
+    if (!r.hasError()) link_.fail(r, "Error Flash Write");
+    log_.F("%3d: %d = %02x", {Sequence, r.status(), r.error()});
+    log_.BUFF(&link_.request(), 8 + link_.request().Size);
+    link_.fail(r, "Error Flash");
   }
   ++Sequence;
 }
@@ -379,33 +183,25 @@ void TEsp::writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t ti
 // Commands for writing through the ROM loader
 
 void TEsp::romSpiAttach() {
-  addOut(0, 0, 0);
-  addOut(3, 0, 0);
-  addOut(3, 0, 0);
-  if (!exchange(kSpiAttach, 100)) throw Exception("Error SPI_ATTACH");
+  OutBuf.clear().word(0).word(0);
+  require(command::kSpiAttachRomRule, command::kSpiAttachRomRule.timeoutMs(), "Error SPI_ATTACH");
 }
 
 void TEsp::spiSetParams() {
-  addOut(0, 0, 0);
-  addOut(3, 0, 0);         // flash id
-  addOut(3, uint32_t(kFlashBytes), 0);  // total size
-  addOut(3, 0x10000, 0);   // block
-  addOut(3, 0x1000, 0);    // sector
-  addOut(3, 0x100, 0);     // page
-  addOut(3, 0xFFFF, 0);    // status mask
-  if (!exchange(kSpiSetParams, 100)) throw Exception("Error SPI_SET_PARAMS");
+  // Flash id, total size, block, sector, page, status mask.
+  OutBuf.clear().word(0).word(Flash.size).word(Flash.block).word(Flash.sector).word(Flash.page);
+  OutBuf.word(0xFFFF);
+  const CommandRule& rule = command::kSpiSetParamsRule;
+  require(rule, rule.timeoutMs(), "Error SPI_SET_PARAMS");
 }
 
 void TEsp::romFlashStart(uint32_t Offset, uint32_t ImageSize) {
   const uint64_t blocks = (uint64_t(ImageSize) + kRomBlock - 1) / kRomBlock;
   const uint64_t eraseSize = blocks * kRomBlock;
   logFlashBegin(Offset, uint32_t(blocks), uint32_t(eraseSize));
-  addOut(0, 0, 0);
-  addOut(3, uint32_t(eraseSize), 0);
-  addOut(3, uint32_t(blocks), 0);
-  addOut(3, kRomBlock, 0);
-  addOut(3, Offset, 0);
-  if (!exchange(kFlashBegin, eraseTimeout(eraseSize))) throw Exception("Error Flash Start");
+  OutBuf.clear().word(uint32_t(eraseSize)).word(uint32_t(blocks)).word(kRomBlock).word(Offset);
+  const CommandRule& rule = command::kFlashBeginRomRule;
+  require(rule, rule.timeoutMs(eraseSize), "Error Flash Start");
   Sequence = 0;
 }
 
@@ -413,19 +209,16 @@ void TEsp::flashDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t Compress
   const uint32_t blocks = uint32_t((uint64_t(CompressedSize) + kRomBlock - 1) / kRomBlock);
   logFlashBegin(Offset, blocks, ImageSize);
   log_.F("ZIP: %d", {CompressedSize});
-  addOut(0, 0, 0);
-  addOut(3, ImageSize, 0);
-  addOut(3, blocks, 0);
-  addOut(3, kRomBlock, 0);
-  addOut(3, Offset, 0);
-  if (!exchange(kFlashDeflBegin, eraseTimeout(ImageSize))) throw Exception("Error Flash Start");
+  OutBuf.clear().word(ImageSize).word(blocks).word(kRomBlock).word(Offset);
+  const CommandRule& rule = command::kFlashDeflBeginRule;
+  require(rule, rule.timeoutMs(ImageSize), "Error Flash Start");
   Sequence = 0;
 }
 
 void TEsp::flashDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo) {
   if (size > kRomBlock) throw Exception("Error Flash Write");
-  const int64_t kib = (int64_t(mayInflateTo) + 1023) / 1024;
-  writeBlock(kFlashDeflData, ptr, size, int32_t(kDeflBlockBaseMs + kDeflBlockMsPerKiB * kib));
+  const CommandRule& rule = command::kFlashDeflDataRule;
+  writeBlock(rule, ptr, size, rule.timeoutMs(mayInflateTo));
 }
 
 namespace {
@@ -440,121 +233,86 @@ int hexDigit(uint8_t c) {
 }  // namespace
 
 void TEsp::flashMd5(uint32_t addr, uint32_t size, uint8_t digest[16]) {
-  constexpr uint64_t kMiB = 0x100000;
-  const auto timeout = int32_t(5000 + 2000 * ((uint64_t(size) + kMiB - 1) / kMiB));
-  addOut(0, 0, 0);
-  addOut(3, addr, 0);
-  addOut(3, size, 0);
-  addOut(3, 0, 0);
-  addOut(3, 0, 0);
-  sendPacket(OutBuf, uint16_t(OutPos), kSpiFlashMd5);
-  const int32_t result = readAnswer(timeout);
+  OutBuf.clear().word(addr).word(size).word(0).word(0);
+  const CommandRule& rule = command::kFlashMd5Rule;
+  const Reply r = exchange(rule, rule.timeoutMs(size));
 
   uint8_t sum[16];
-  const uint8_t* d = Response.Data;
-  if (Response.Size == 36 && result >= 8 + 33 && d[32] == 0) {  // ROM: hex digits
+  const uint8_t* d = r.data.data();
+  if (r.size == 36 && r.count >= 8 + 33 && d[32] == 0) {  // ROM: hex digits
     for (int i = 0; i < 16; ++i) {
       const int hi = hexDigit(d[2 * i]);
       const int lo = hexDigit(d[2 * i + 1]);
-      if (hi < 0 || lo < 0) throw Exception("Error SPI_FLASH_MD5");
+      if (hi < 0 || lo < 0) link_.fail(r, "Error SPI_FLASH_MD5");
       sum[i] = uint8_t(hi << 4 | lo);
     }
-  } else if (Response.Size == 18 && result >= 8 + 17 && d[16] == 0) {  // stub: raw bytes
+  } else if (r.size == 18 && r.count >= 8 + 17 && d[16] == 0) {  // stub: raw bytes
     std::memcpy(sum, d, 16);
   } else {
-    throw Exception("Error SPI_FLASH_MD5");
+    link_.fail(r, "Error SPI_FLASH_MD5");
   }
   std::memcpy(digest, sum, 16);
 }
 
 void TEsp::readFlashSlow(uint32_t addr, uint32_t size, uint8_t* out) {
   if (size == 0 || size > kReadSlowChunk) throw Exception("Error Read Flash");
-  addOut(0, 0, 0);
-  addOut(3, addr, 0);
-  addOut(3, size, 0);
-  sendPacket(OutBuf, uint16_t(OutPos), kReadFlashSlow);
-  const int32_t result = readAnswer(100);
+  OutBuf.clear().word(addr).word(size);
+  const CommandRule& rule = command::kReadFlashSlowRule;
+  const Reply r = exchange(rule, rule.timeoutMs());
   // The bytes of flash (the ROM may pad them to 64), then status, error and two reserved bytes.
-  const uint32_t length = Response.Size;
-  if (length < size + 4 || length > kReadSlowChunk + 4 || result < int32_t(8 + length) ||
-      Response.Data[length - 4] != 0) {
-    throw Exception("Error Read Flash");
+  const uint32_t length = r.size;
+  if (length < size + 4 || length > kReadSlowChunk + 4 || r.count < int32_t(8 + length) ||
+      r.data[length - 4] != 0) {
+    link_.fail(r, "Error Read Flash");
   }
-  std::memcpy(out, Response.Data, size);
+  std::memcpy(out, r.data.data(), size);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Flasher stub upload
 
-struct TEsp::StubPlan {
-  const char* resource;
-  uint32_t blockSize;
-  // The ESP32 ROM exchange announces 0 blocks for a text segment that goes in one block.
-  bool singleTextBlockAnnouncedAsZero;
-  int32_t beginTimeout;
-  int32_t dataTimeout;
-  int32_t endTimeout;
-  int32_t greetTimeout;
-  const char* textBeginError;
-  const char* textDataError;
-  bool textDataErrorWithResult;
-  const char* dataBeginError;
-  const char* dataDataError;
-};
-
-void TEsp::loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr,
+void TEsp::loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr,
                        bool text) {
   const size_t size = seg.size();
   const size_t blocks = std::max<size_t>(1, (size + plan.blockSize - 1) / plan.blockSize);
   const size_t announced = text && blocks == 1 && plan.singleTextBlockAnnouncedAsZero ? 0 : blocks;
 
-  addOut(0, 0, 0);
-  addOut(3, uint32_t(size), 0);
-  addOut(3, uint32_t(announced), 0);
-  addOut(3, plan.blockSize, 0);
-  addOut(3, addr, 0);
-  sendPacket(OutBuf, uint16_t(OutPos), kMemBegin);
-  if (readAnswer(plan.beginTimeout) <= 0) {
-    throw Exception(text ? plan.textBeginError : plan.dataBeginError);
-  }
-  dumpResponse();
+  OutBuf.clear().word(uint32_t(size)).word(uint32_t(announced)).word(plan.blockSize).word(addr);
+  const Reply begun = exchange(command::kMemBeginRule, plan.beginTimeoutMs);
+  if (!begun.accepted) link_.fail(begun, text ? plan.textBeginError : plan.dataBeginError);
+  link_.dumpResponse();
 
   for (size_t seq = 0; seq < blocks; ++seq) {
     const size_t from = seq * plan.blockSize;
     const size_t len = std::min<size_t>(plan.blockSize, size - from);
-    addOut(0, 0, 0);
-    addOut(3, uint32_t(len), 0);
-    addOut(3, uint32_t(seq), 0);
-    addOut(3, 0, 0);
-    addOut(3, 0, 0);
-    addOut(4, 0, uint16_t(len), seg.data() + from);
-    sendPacket(OutBuf, uint16_t(OutPos), kMemData);
-    const int32_t result = readAnswer(plan.dataTimeout);
-    if (result <= 0) {
+    OutBuf.clear().word(uint32_t(len)).word(uint32_t(seq)).word(0).word(0);
+    OutBuf.bytes(seg.data() + from, uint16_t(len));
+    const Reply r = exchange(command::kMemDataRule, plan.dataTimeoutMs);
+    if (!r.accepted) {
       std::string message = text ? plan.textDataError : plan.dataDataError;
-      if (text && plan.textDataErrorWithResult) message += std::to_string(result);
-      throw Exception(message);
+      if (text && plan.textDataErrorWithResult) message += std::to_string(r.count);
+      link_.fail(r, message);
     }
-    dumpResponse();
+    link_.dumpResponse();
   }
 }
 
-void TEsp::installStub(const StubPlan& plan, std::span<const uint8_t> image) {
+void TEsp::installStub(const StubUpload& plan, std::span<const uint8_t> image) {
   const StubImage stub = readStubImage(image);
 
   loadSegment(plan, stub.text, stub.textStart, true);
   loadSegment(plan, stub.data, stub.dataStart, false);
 
-  addOut(0, 0, 0);
-  addOut(3, 0, 0);
-  addOut(3, stub.entry, 0);
-  sendPacket(OutBuf, uint16_t(OutPos), kMemEnd);
-  if (readAnswer(plan.endTimeout) <= 0) throw Exception("Error MEM_END");
+  OutBuf.clear().word(0).word(stub.entry);
+  const Reply ended = exchange(command::kMemEndRule, plan.endTimeoutMs);
+  if (!ended.accepted) link_.fail(ended, "Error MEM_END");
 
-  if (getPacket(plan.greetTimeout, false) != 4) throw Exception("Error ENTRY");
-  log_.BUFF(&Response, 4);
-  const auto* greeting = reinterpret_cast<const uint8_t*>(&Response);
-  if (std::memcmp(greeting, "OHAI", 4) != 0) throw Exception("Error Entry-Code");
+  // The stub greets with a bare four-byte frame, "OHAI", in no direction of the protocol.
+  const int32_t count = link_.getPacket(plan.greetTimeoutMs, false);
+  if (count != 4) link_.fail(link_.reply(count), "Error ENTRY");
+  log_.BUFF(&link_.response(), 4);
+  const auto* greeting = reinterpret_cast<const uint8_t*>(&link_.response());
+  if (std::memcmp(greeting, "OHAI", 4) != 0) link_.fail(link_.reply(count), "Error Entry-Code");
 }
 
 namespace {
@@ -567,52 +325,24 @@ std::span<const uint8_t> resourceOrThrow(const char* name) {
 
 }  // namespace
 
-const TEsp::StubPlan& TEsp::esp32Plan() {
-  static constexpr StubPlan plan = {.resource = "STUB_ESP32",
-                                    .blockSize = 6144,
-                                    .singleTextBlockAnnouncedAsZero = true,
-                                    .beginTimeout = 200,
-                                    .dataTimeout = 500,
-                                    .endTimeout = 200,
-                                    .greetTimeout = 200,
-                                    .textBeginError = "Error MEM_BEGIN",
-                                    .textDataError = "Error MEM_DATA",
-                                    .textDataErrorWithResult = false,
-                                    .dataBeginError = "Error MEM_BEGIN",
-                                    .dataDataError = "Error MEM_DATA"};
-  return plan;
-}
-
-const TEsp::StubPlan& TEsp::esp32S2Plan() {
-  static constexpr StubPlan plan = {.resource = "STUB_ESP32S2",
-                                    .blockSize = 2048,
-                                    .singleTextBlockAnnouncedAsZero = false,
-                                    .beginTimeout = 100,
-                                    .dataTimeout = 500,
-                                    .endTimeout = 100,
-                                    .greetTimeout = 100,
-                                    .textBeginError = "Error MEM_BEGIN-TEXT",
-                                    .textDataError = "Error MEM_DATA-TEXT ",
-                                    .textDataErrorWithResult = true,
-                                    .dataBeginError = "Error MEM_BEGIN-DATA",
-                                    .dataDataError = "Error MEM_DATA-DATA"};
-  return plan;
+void TEsp::installStub(const StubUpload& plan) {
+  installStub(plan, resourceOrThrow(plan.resource));
 }
 
 void TEsp::ESP32_InstallStub() {
-  installStub(esp32Plan(), resourceOrThrow(esp32Plan().resource));
+  installStub(chipDescription(cESP32).stub);
 }
 
 void TEsp::ESP32S2_InstallStub() {
-  installStub(esp32S2Plan(), resourceOrThrow(esp32S2Plan().resource));
+  installStub(chipDescription(cESP32S2).stub);
 }
 
 void TEsp::ESP32_InstallStub(std::span<const uint8_t> image) {
-  installStub(esp32Plan(), image);
+  installStub(chipDescription(cESP32).stub, image);
 }
 
 void TEsp::ESP32S2_InstallStub(std::span<const uint8_t> image) {
-  installStub(esp32S2Plan(), image);
+  installStub(chipDescription(cESP32S2).stub, image);
 }
 
 }  // namespace flintmoor

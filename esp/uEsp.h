@@ -1,60 +1,22 @@
-// The chip protocol object TEsp: SLIP framing and command packets, the bootloader commands, and
-// the upload of the flasher stub. All buffers are fields; sending and receiving allocate nothing.
-// The packet layer reports through result codes; the commands raise Exception with short texts.
+// The chip protocol object TEsp: the loader commands over the packet link (esp/PacketLink.h), each
+// by its row of esp/Commands.h, and the upload of the flasher stub. All buffers are fields;
+// sending and receiving allocate nothing. The packet layer reports through result codes; the
+// commands raise LineError or ChipRefusal (both an Exception) with the system's short texts.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
+#include "esp/Chip.h"
+#include "esp/Commands.h"
+#include "esp/PacketLink.h"
+
 namespace flintmoor {
 
 class TComIo;
 class Log;
 class SkippedBytes;
-
-// Opcodes of the bootloader and stub protocol.
-constexpr uint8_t kFlashBegin = 0x02;
-constexpr uint8_t kFlashData = 0x03;
-constexpr uint8_t kMemBegin = 0x05;
-constexpr uint8_t kMemEnd = 0x06;
-constexpr uint8_t kMemData = 0x07;
-constexpr uint8_t kSync = 0x08;
-constexpr uint8_t kWriteReg = 0x09;
-constexpr uint8_t kReadReg = 0x0A;
-constexpr uint8_t kSpiSetParams = 0x0B;
-constexpr uint8_t kSpiAttach = 0x0D;
-constexpr uint8_t kReadFlashSlow = 0x0E;
-constexpr uint8_t kChangeBaudrate = 0x0F;
-constexpr uint8_t kFlashDeflBegin = 0x10;
-constexpr uint8_t kFlashDeflData = 0x11;
-constexpr uint8_t kSpiFlashMd5 = 0x13;
-constexpr uint8_t kEraseFlash = 0xD0;
-
-// What went wrong with the answer of the last packet sent, as far as the line is concerned.
-enum class TPacketFault : uint8_t {
-  pfNone,      // an answer came (whatever its status), or nothing was read yet
-  pfNoFrame,   // no frame: time-out, a bound reached, a bad escape, a wrong direction byte
-  pfChecksum,  // the chip answered that the packet arrived damaged (ROM 0x07, stub 0xC1)
-};
-
-#pragma pack(push, 1)
-struct TRequest {
-  uint8_t Direction;
-  uint8_t Command;
-  uint16_t Size;
-  uint32_t Chksum;
-  uint8_t Data[16416];
-};
-
-struct TResponse {
-  uint8_t Direction;
-  uint8_t Command;
-  uint16_t Size;
-  uint32_t Value;
-  uint8_t Data[16384];
-};
-#pragma pack(pop)
 
 // The five values of a flasher stub image. The spans point into the image that was read.
 struct StubImage {
@@ -75,41 +37,27 @@ StubImage readStubImage(std::span<const uint8_t> image);
 
 class TEsp {
  public:
-  // Every field starts zeroed; StatusErr points at Response.Data[0].
   TEsp(TComIo& com, Log& log);
 
-  // --- Packet layer: raises nothing but the serial port's EComPort.
-
-  // Builds Request from the cnt payload bytes at ptr (checksum 0xEF XOR the payload bytes from
-  // index 16 on, 0 for 16 bytes or fewer), frames it into IoBuf, purges both port queues and
-  // writes the frame in one write. A cnt larger than Request.Data sends nothing.
-  void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com);
-
-  // Reads one frame into Response through a SlipReader fed by ComGetSer. Timeout bounds each
-  // byte, in milliseconds. Bytes before the first END are skipped, and so are empty frames
-  // (END END: the second END opens the next frame), at most 65535 such bytes in all and for less
-  // than twice Timeout (measured on the link's clock); a frame longer than Response is read to its
-  // END under the same bounds but stored only as far as Response reaches. A bad escape ends the
-  // read at once; the rest of that frame stays queued and the next read skips it as no frame.
-  // Result: decoded byte count (header included, never 0); -1 time-out or a hunt bound reached;
-  // -2 ChkDir set and Response.Direction not 1; -3 frame longer than Response; -7 invalid escape.
-  // Sets LastFault.
-  int32_t getPacket(int32_t Timeout, bool ChkDir);
-
-  // When set, getPacket keeps there every byte its frame hunt skips (the chip's boot text, for
-  // instance). Not owned; the connection sets it for its attempts only.
-  SkippedBytes* SkipCapture = nullptr;
-
-  // The line's part in the last exchange: reset by sendPacket, set by getPacket. A caller tells
-  // by it whether a failed command points at the line (nothing came, or the chip saw a damaged
-  // packet) rather than at the chip's refusal.
-  TPacketFault LastFault = TPacketFault::pfNone;
+  // --- Packet layer (PacketLink): raises nothing but the serial port's EComPort, and
+  // std::length_error for a payload larger than a request (sent nowhere).
+  void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com) {
+    link_.sendPacket(ptr, cnt, com);
+  }
+  int32_t getPacket(int32_t Timeout, bool ChkDir) { return link_.getPacket(Timeout, ChkDir); }
+  PacketLink& link() { return link_; }
+  const TResponse& response() const { return link_.response(); }
+  // The line's part in the last exchange (PacketLink::lastFault).
+  TPacketFault lastFault() const { return link_.lastFault(); }
+  // getPacket's capture of the bytes its frame hunt skips: link().SkipCapture.
 
   // --- Bootloader commands. Each takes as its answer the first frame whose command byte is the
   // request's opcode; frames answering another command are skipped as stale (and logged as
   // "Stale answer %0.2x skipped, waiting for %0.2x" with a dump), within the command's time-out.
   // A reply too short to carry the status byte (and, where it is read, the error code) counts as
-  // no reply.
+  // no reply. Time-outs and what counts as a good answer are the rows of esp/Commands.h. A
+  // failure is a LineError when nothing (or a damaged frame) came or the chip saw a damaged
+  // packet, a ChipRefusal otherwise; both carry the messages given here.
 
   // CHANGE_BAUDRATE, 200 ms. Only when the chip agreed does the port switch to newBaud; it then
   // waits 50 ms (the ROM's switch, and the END END it sends at the new speed) and drains the
@@ -127,8 +75,7 @@ class TEsp {
   // not examined); Sequence := 0. "Error Flash Start" (also for a BlockSize of 0, sent nowhere).
   // With wholeBlocks false the erase size announced is ImageSize rounded up to 4 KiB sectors
   // instead of whole blocks, so that nothing past the image's last sector is erased.
-  void flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize,
-                  bool wholeBlocks = true);
+  void flashStart(uint32_t Offset, uint32_t ImageSize, uint32_t BlockSize, bool wholeBlocks = true);
   // FLASH_DATA of one block of at most 16400 bytes, 2000 ms. "Error Flash Write" without a
   // reply (or for a larger block, sent nowhere); "Error Flash" after logging the sequence, status
   // and error code and dumping Request when the status is not 0. Sequence grows on success.
@@ -138,7 +85,8 @@ class TEsp {
 
   // SPI_ATTACH with eight zero bytes (the ROM's form), 100 ms. "Error SPI_ATTACH".
   void romSpiAttach();
-  // SPI_SET_PARAMS for a 4 MiB flash (blocks 64 KiB, sectors 4 KiB, pages 256), 100 ms.
+  // SPI_SET_PARAMS for the flash Flash describes (4 MiB: blocks 64 KiB, sectors 4 KiB, pages
+  // 256), 100 ms.
   // "Error SPI_SET_PARAMS".
   void spiSetParams();
   // FLASH_BEGIN with 4096-byte blocks, logged like flashStart. The ROM erases the region before
@@ -177,39 +125,31 @@ class TEsp {
   void ESP32S2_InstallStub();
   void ESP32_InstallStub(std::span<const uint8_t> image);
   void ESP32S2_InstallStub(std::span<const uint8_t> image);
+  // The same for any chip's upload plan, from its resource or from `image`.
+  void installStub(const StubUpload& plan);
+  void installStub(const StubUpload& plan, std::span<const uint8_t> image);
+
+  // The flash the commands address: its size bounds flashStart's erase and goes out with
+  // spiSetParams. The ESP32's 4 MiB until the connection names another.
+  FlashGeometry Flash = defaultChip().flash;
 
  private:
-  struct StubPlan;
-  static const StubPlan& esp32Plan();
-  static const StubPlan& esp32S2Plan();
-  void installStub(const StubPlan& plan, std::span<const uint8_t> image);
-  void loadSegment(const StubPlan& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
-  void addOut(uint8_t kind, uint32_t value, uint16_t len, const void* mem = nullptr);
+  void loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
   // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
-  void writeBlock(uint8_t com, const uint8_t* ptr, uint32_t size, int32_t timeout);
-  TPacketFault answerFault(int32_t count) const;
-  // The answer to the request just sent: getPacket with the direction check, skipping (and
-  // logging) frames that answer another command, under getPacket's bounds for the whole wait.
-  int32_t readAnswer(int32_t timeout);
-  // Sends OutBuf and reads the reply with the direction check; true when the reply carries the
-  // status byte and it is 0.
-  bool exchange(uint8_t com, int32_t timeout);
-  void dumpResponse();
+  void writeBlock(const CommandRule& rule, const uint8_t* ptr, uint32_t size, int32_t timeout);
+  // OutBuf sent as `rule`'s command; the reply judged by its rule.
+  Reply exchange(const CommandRule& rule, int32_t timeout);
+  // exchange, raising `message` unless the rule accepts the answer.
+  void require(const CommandRule& rule, int32_t timeout, const std::string& message);
   void logFlashBegin(uint32_t Offset, uint32_t blocks, uint32_t eraseSize);
 
   TComIo& com_;
   Log& log_;
 
-  // The protocol fields, in this order.
   int32_t Sequence = 0;
-  int32_t OutPos = 0;
-  uint8_t OutBuf[16416] = {};
-  uint8_t IoBuf[2 + 2 * (8 + 16416)] = {};
-
- public:
-  uint8_t* StatusErr = nullptr;
-  TRequest Request = {};
-  TResponse Response = {};
+  Payload OutBuf;  // built with addOut (Payload::addOut, or its word and bytes forms)
+  // Last: the response buffer ends the object.
+  PacketLink link_;
 };
 
 }  // namespace flintmoor

@@ -2,6 +2,7 @@
 // attempts alternating the fast and slow timings), and identifies the chip and reads its MAC.
 #include "job/ComEsp.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -16,36 +17,30 @@ namespace flintmoor {
 
 namespace {
 
-// The fixed SYNC frame: C0, header (direction 0, SYNC, length 36, checksum field 78 01 3A 00),
-// 07 07 12 20, 32 x 55, C0. No byte needs escaping; each character carries one byte value.
-const std::u16string& syncFrame() {
-  static const std::u16string frame = [] {
-    std::u16string f = {0xC0, 0x00, 0x08, 0x24, 0x00, 0x78, 0x01,
-                        0x3A, 0x00, 0x07, 0x07, 0x12, 0x20};
-    f.append(32, char16_t{0x55});
-    f.push_back(0xC0);
-    return f;
+// SYNC's fixed payload: 07 07 12 20, then 32 x 55. With its fixed checksum field (78 01 3A 00)
+// and no byte that needs escaping, it goes out as a frame of 46 bytes.
+const std::array<uint8_t, 36>& syncPayload() {
+  static const std::array<uint8_t, 36> payload = [] {
+    std::array<uint8_t, 36> p{};
+    p.fill(0x55);
+    p[0] = 0x07;
+    p[1] = 0x07;
+    p[2] = 0x12;
+    p[3] = 0x20;
+    return p;
   }();
-  return frame;
+  return payload;
 }
 
 constexpr int kSyncTries = 5;
 constexpr int kAttempts = 6;
-constexpr int32_t kSyncTimeoutMs = 200;
 constexpr size_t kPendingLimit = 2 * SkippedBytes::kCapacity;
-
-constexpr uint32_t kChipIdReg = 0x40001000;
-constexpr uint32_t kIdEsp32 = 0x00F01D83;
-constexpr uint32_t kIdEsp32S2 = 0x000007C6;
-constexpr uint32_t kMacLowEsp32 = 0x3FF5A004;
-constexpr uint32_t kMacHighEsp32 = 0x3FF5A008;
-constexpr uint32_t kMacLowEsp32S2 = 0x3F41A044;
-constexpr uint32_t kMacHighEsp32S2 = 0x3F41A048;
 
 }  // namespace
 
-TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config)
-    : com_(com), esp_(esp), log_(log), config_(config) {}
+TComEsp::TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config,
+                 std::span<const ChipDescription> chips)
+    : com_(com), esp_(esp), log_(log), config_(config), chips_(chips) {}
 
 bool TComEsp::DoConnect(const std::string& portName, const StatusFn& status) {
   received_.clear();
@@ -103,55 +98,53 @@ bool TComEsp::ConnectESP(const std::string& portName, uint32_t baud, bool delay,
   port.SetDTR(false);
 
   // The frame hunt keeps what it skips, the chip's boot text among it, for the diagnosis.
+  PacketLink& link = esp_.link();
   struct CaptureScope {
-    TEsp& esp;
+    PacketLink& link;
     SkippedBytes* before;
-    ~CaptureScope() { esp.SkipCapture = before; }
-  } capture{esp_, esp_.SkipCapture};
-  esp_.SkipCapture = &received_;
+    ~CaptureScope() { link.SkipCapture = before; }
+  } capture{link, link.SkipCapture};
+  link.SkipCapture = &received_;
 
   int32_t result = 0;
   for (int tries = 0; tries < kSyncTries; ++tries) {
     text += "#";
     status(text);
     keepPending();
-    port.ClearBuffer(true, true);
-    com_.ComWriteStr(syncFrame());
-    result = esp_.getPacket(kSyncTimeoutMs, true);
+    link.sendPacket(syncPayload().data(), uint16_t(syncPayload().size()), kSync,
+                    command::kSyncChecksumField);
+    result = link.getPacket(command::kSyncRule.timeoutMs(), true);
     if (result >= 1) break;
   }
   // Only the first answer is read; the chip's further answers stay queued for the caller's drain.
-  if (result >= 1 && esp_.Response.Command == kSync) {
-    log_.BUFF(&esp_.Response, result);
+  if (result >= 1 && link.response().Command == kSync) {
+    log_.BUFF(&link.response(), result);
     return true;
   }
   return false;
 }
 
-TController TComEsp::identifyChip(std::string& name) {
+const ChipDescription* TComEsp::identify() {
   uint32_t id = 0;
-  esp_.readReg(kChipIdReg, id);
-  if (id == kIdEsp32) {
-    name = "ESP32";
-    return cESP32;
-  }
-  if (id == kIdEsp32S2) {
-    name = "ESP32-S2";
-    return cESP32S2;
-  }
-  name.clear();
-  return cNONE;
+  esp_.readReg(kChipIdRegister, id);
+  return findChipById(chips_, id);
 }
 
-std::string TComEsp::readMac(TController cpu) {
+TController TComEsp::identifyChip(std::string& name) {
+  const ChipDescription* chip = identify();
+  name = chip != nullptr ? chip->name : "";
+  return chip != nullptr ? chip->cpu : cNONE;
+}
+
+std::string TComEsp::readMac(const ChipDescription& chip) {
   uint32_t low = 0;
   uint32_t high = 0;
-  if (cpu == cESP32S2) {
-    esp_.readReg(kMacHighEsp32S2, high);
-    esp_.readReg(kMacLowEsp32S2, low);
+  if (chip.macHighFirst) {
+    esp_.readReg(chip.macHighRegister, high);
+    esp_.readReg(chip.macLowRegister, low);
   } else {
-    esp_.readReg(kMacLowEsp32, low);
-    esp_.readReg(kMacHighEsp32, high);
+    esp_.readReg(chip.macLowRegister, low);
+    esp_.readReg(chip.macHighRegister, high);
   }
   return formatMac(low, high);
 }

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
+#include "esp/Chip.h"
 #include "esp/SkippedBytes.h"
 #include "job/Config.h"
 
@@ -22,7 +24,9 @@ class TComEsp {
   // per SYNC try); a front end shows it and lets its pending events run.
   using StatusFn = std::function<void(const std::string& text)>;
 
-  TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config);
+  // `chips` is the table identifyChip looks the chip up in.
+  TComEsp(TComIo& com, TEsp& esp, Log& log, const TConfig& config,
+          std::span<const ChipDescription> chips = chipTable());
 
   // Up to six attempts on the port `portName` at Config.ConnBaud, starting with the fast timing
   // when FastFirst is set. True once the ROM loader answered SYNC. What the chip sends outside
@@ -34,13 +38,16 @@ class TComEsp {
   bool ConnectESP(const std::string& portName, uint32_t baud, bool delay, std::string text,
                   const StatusFn& status);
 
-  // Reads the chip identification register (0x40001000): 0x00F01D83 gives cESP32 named "ESP32",
-  // 0x000007C6 gives cESP32S2 named "ESP32-S2", any other value cNONE with an empty name.
-  // A failed read raises the register read's message.
+  // Reads the chip identification register (kChipIdRegister) and returns the table's row with
+  // that value (0x00F01D83 the ESP32, 0x000007C6 the ESP32-S2), nullptr for any other. A failed
+  // read raises the register read's message.
+  const ChipDescription* identify();
+  // identify() as the chip kind and its name: cNONE and an empty name for a chip not known.
   TController identifyChip(std::string& name);
-  // Reads the two MAC words of the chip (ESP32: low 0x3FF5A004 then high 0x3FF5A008; ESP32-S2:
-  // high 0x3F41A048 then low 0x3F41A044) and returns them as formatMac does.
-  std::string readMac(TController cpu);
+  // Reads the two MAC words of the chip in its row's order (ESP32: low 0x3FF5A004 then high
+  // 0x3FF5A008; ESP32-S2: high 0x3F41A048 then low 0x3F41A044), returned as formatMac does.
+  std::string readMac(const ChipDescription& chip);
+  std::string readMac(TController cpu) { return readMac(chipDescription(cpu)); }
   // The six MAC bytes in display order: bits 8-15 and 0-7 of the high word, then the low word's
   // bytes from the most significant on, as "%0.2x:%0.2x:%0.2x:%0.2x:%0.2x:%0.2x".
   static std::string formatMac(uint32_t low, uint32_t high);
@@ -59,6 +66,7 @@ class TComEsp {
   TEsp& esp_;
   Log& log_;
   const TConfig& config_;
+  std::span<const ChipDescription> chips_;
   SkippedBytes received_;
 };
 

@@ -16,6 +16,7 @@
 
 #include "base/Error.h"
 #include "base/Md5.h"
+#include "base/Text.h"
 #include "comio/uComIo.h"
 #include "esp/Deflate.h"
 #include "esp/StubResource.h"
@@ -28,29 +29,8 @@ namespace flintmoor {
 
 namespace {
 
-constexpr uint32_t kBlockSize = 0x4000;
-constexpr uint32_t kRomBlockSize = 0x1000;  // the largest block the ROM loader takes
-constexpr uint32_t kRegionSize = 0x10000;   // compared, compressed and written as one
 // The fast speeds tried, in order, after the line failed at a faster one.
 constexpr uint32_t kFallbackBauds[] = {460800, 115200};
-constexpr int kPauseAfterBlockMs = 50;
-constexpr int kPauseAfterImageMs = 200;
-constexpr int kPauseAfterDrainMs = 100;
-// The virtual chip's ports: "SIM", and "SIM:N" when there are several.
-bool isVirtualPort(const std::string& name) {
-  return name == "SIM" || name.rfind("SIM:", 0) == 0;
-}
-
-// File names are UTF-8 throughout; building the path from char8_t keeps them intact on every
-// platform (no 8-bit code page in between). On Windows, where paths are UTF-16, bytes that are not
-// UTF-8 convert to nothing and raise; such a name names no file, so it becomes the empty path.
-std::filesystem::path pathOf(const std::string& name) {
-  try {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-  } catch (const std::exception&) {
-    return {};
-  }
-}
 
 bool sizeFits(int index, uintmax_t size) {
   switch (index) {
@@ -65,26 +45,20 @@ bool sizeFits(int index, uintmax_t size) {
   }
 }
 
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
-}
-
 std::string openError(const std::string& name, const std::string& reason) {
   return "Cannot open file \"" + name + "\". " + reason;
 }
 
 // Reads a whole image that must fit the flash from `address` on; a larger file is refused before
 // it is read (its length would not even fit the write commands' 32-bit size).
-std::vector<uint8_t> loadFile(const std::string& name, uint32_t address) {
+std::vector<uint8_t> loadFile(const std::string& name, uint32_t address, uint32_t flashSize) {
   const std::filesystem::path path = pathOf(name);
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) throw Exception(openError(name, ec.message()));
-  if (size > kFlashSize - std::min(address, kFlashSize)) {
-    throw Exception("Image too large: \"" + name + "\" does not fit the 4 MB flash at " +
-                    hex(address));
+  if (size > flashSize - std::min(address, flashSize)) {
+    throw Exception("Image too large: \"" + name + "\" does not fit the " +
+                    flashSizeText(flashSize) + " flash at " + hexText(address));
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
@@ -115,10 +89,6 @@ size_t lastSeparator(std::string_view text, std::string_view separators) {
 }
 
 // Failures that end a job with an outcome of their own.
-class NoDeviceError : public Exception {
- public:
-  using Exception::Exception;
-};
 class VerifyError : public Exception {
  public:
   VerifyError() : Exception("Error Verify") {}
@@ -210,7 +180,7 @@ void saveFileAtomically(const std::string& path, const std::vector<uint8_t>& dat
 
 FlashJob::FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view,
                    const TConfig& config)
-    : com_(com), esp_(esp), comEsp_(comEsp), log_(log), view_(view), config_(config) {}
+    : com_(com), log_(log), view_(view), config_(config), session_(com, esp, comEsp, log) {}
 
 bool FlashJob::ButStartClick(int tag, const std::array<std::string, 3>& files) {
   if (tag == 1) {
@@ -245,23 +215,17 @@ bool FlashJob::run(const JobPlan& plan) {
       outcome = JobOutcome::kVerifyFailed;
     } catch (const EComPort& e) {
       message = e.what();
+    } catch (const LineError& e) {
+      message = e.what();
+      lineFault = session_.speedRaised();
     } catch (const std::exception& e) {
       message = e.what();
-      lineFault = speedRaised_ && esp_.LastFault != TPacketFault::pfNone;
     } catch (...) {
       message = "Unknown error";
     }
+    if (session_.identified()) UsedCpu = session_.cpu();
     if (ok) break;
-    // The chip reset and the close may fail themselves (a bridge pulled out mid-job); the job
-    // still ends, and the user sees the error that stopped it.
-    try {
-      com_.DoReset();
-    } catch (const std::exception&) {
-    }
-    try {
-      com_.DisConnect();
-    } catch (const std::exception&) {
-    }
+    session_.closeAfterFailure();
     const uint32_t slower = lineFault ? slowerBaud(fast) : 0;
     if (slower == 0) {
       outcome_ = outcome;
@@ -310,53 +274,38 @@ void FlashJob::endSteps() {
   view_.setEraseEnabled(true);
 }
 
+void FlashJob::sessionStatus(const std::string& text) {
+  view_.setStatusText(text);
+  pump();
+}
+
+void FlashJob::sessionEvent(const JobEvent& e) {
+  view_.jobEvent(e);
+}
+
+void FlashJob::sessionMac(const std::string& mac) {
+  view_.setMacText(mac);
+  event(JobEvent::Kind::kMac, {}, 0, 0, 0, mac);
+  pump();
+}
+
 void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   using Kind = JobPlan::Kind;
-  speedRaised_ = false;
-  com_.Tag = plan.kind == Kind::kRead ? 3 : plan.kind == Kind::kWrite ? 2 : 1;
+  com_.Tag = plan.kind == Kind::kErase || plan.kind == Kind::kEraseRegion ? 1 : 2;
   view_.setUpdateEnabled(false);
   view_.setEraseEnabled(false);
   view_.setMacText("---");
   pump();
 
-  const auto status = [this](const std::string& text) {
-    view_.setStatusText(text);
-    pump();
-  };
-  if (!comEsp_.DoConnect(view_.portName(), status)) throw NoDeviceError(comEsp_.noDeviceMessage());
-  event(JobEvent::Kind::kConnected);
-  view_.setStatusText("Connected");
-  pump();
-  com_.ComFlush();
-  com_.clock().sleepMs(kPauseAfterDrainMs);
-
-  UsedCpu = cNONE;
-  std::string chipName;
-  UsedCpu = comEsp_.identifyChip(chipName);
-  if (!chipName.empty()) event(JobEvent::Kind::kChip, {}, 0, 0, 0, chipName);
-  if (UsedCpu != cESP32) throw Exception("Controller Error: " + chipName);
-
-  const std::string mac = comEsp_.readMac(UsedCpu);
-  view_.setMacText(mac);
-  event(JobEvent::Kind::kMac, {}, 0, 0, 0, mac);
-  pump();
-
-  const uint32_t connBaud = com_.cPort.customBaudRate();
-  if (fastBaud != connBaud) esp_.changeBaud(fastBaud, connBaud);
-  speedRaised_ = com_.cPort.customBaudRate() != connBaud;
-
-  // A placeholder stub would not run on a real chip; the ROM loader writes flash by itself, in
-  // smaller blocks. The virtual chip takes the placeholder as its stub. Erasing a region and
-  // reading need no stub: the ROM loader erases on FLASH_BEGIN and reads 64 bytes at a time.
-  viaRom_ = RomOnly || plan.kind == Kind::kEraseRegion || plan.kind == Kind::kRead ||
-            (stubIsPlaceholder() && !isVirtualPort(com_.cPort.port()));
-  log_.S(viaRom_ ? "Writing through the ROM loader" : "Writing through the flasher stub");
-  if (viaRom_) {
-    esp_.romSpiAttach();
-    esp_.spiSetParams();
-  } else {
-    esp_.ESP32_InstallStub();
-  }
+  SessionOptions options;
+  options.port = view_.portName();
+  options.fastBaud = fastBaud;
+  options.romOnly = RomOnly;
+  options.virtualChip = VirtualChip;
+  options.needs.regionErase = plan.kind == Kind::kEraseRegion;
+  options.needs.read = plan.kind == Kind::kRead;
+  session_.open(options, *this);
+  flash_ = session_.chip()->flash;
 
   switch (plan.kind) {
     case Kind::kErase:
@@ -375,8 +324,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
 
   view_.setStatusText("OK");
   view_.processEvents();
-  com_.DoReset();
-  if (!KeepPortOpen) com_.DisConnect();
+  session_.close(KeepPortOpen);
 }
 
 void FlashJob::eraseJob() {
@@ -387,15 +335,10 @@ void FlashJob::eraseJob() {
   }
   if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
-  event(JobEvent::Kind::kEraseBegin, {}, 0, kFlashSize);
+  event(JobEvent::Kind::kEraseBegin, {}, 0, flash_.size);
   pump();
-  if (viaRom_) {
-    // The ROM loader knows no chip erase: announcing a write of the whole flash erases it.
-    esp_.romFlashStart(0, kFlashSize);
-  } else {
-    esp_.eraseChip();
-  }
-  event(JobEvent::Kind::kEraseDone, {}, 0, kFlashSize);
+  session_.loader().eraseAll(flash_.size);
+  event(JobEvent::Kind::kEraseDone, {}, 0, flash_.size);
   view_.setStatusText("OK");
   view_.processEvents();
 }
@@ -403,15 +346,14 @@ void FlashJob::eraseJob() {
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   if (!eraseAnswer_) {
     eraseAnswer_ =
-        view_.execute("Erase " + std::to_string(size) + " bytes at " + hex(address) + "?",
+        view_.execute("Erase " + std::to_string(size) + " bytes at " + hexText(address) + "?",
                       mtConfirmation, "ERASE", msgBut(mbYes) | msgBut(mbNo), config_.DoBeep);
   }
   if (*eraseAnswer_ != mrYes) return;
   view_.setStatusText("Erasing, please wait...");
   event(JobEvent::Kind::kEraseBegin, {}, address, size);
   pump();
-  // The ROM erases the sectors an announced write covers before it answers.
-  esp_.romFlashStart(address, size);
+  session_.loader().eraseRegion(address, size);
   event(JobEvent::Kind::kEraseDone, {}, address, size);
   view_.setStatusText("OK");
   view_.processEvents();
@@ -426,9 +368,11 @@ void FlashJob::readJob(const JobPlan& plan) {
   event(JobEvent::Kind::kReadBegin, plan.outFile, plan.address, plan.size);
   pump();
   std::vector<uint8_t> data(plan.size);
+  Loader& loader = session_.loader();
+  const uint32_t chunk = loader.caps().readBlockSize;
   for (uint32_t offset = 0; offset < plan.size;) {
-    const uint32_t length = std::min(TEsp::kReadSlowChunk, plan.size - offset);
-    esp_.readFlashSlow(plan.address + offset, length, data.data() + offset);
+    const uint32_t length = std::min(chunk, plan.size - offset);
+    loader.readBlock(plan.address + offset, length, data.data() + offset);
     offset += length;
     if (offset % kProgressStep == 0 || offset == plan.size) {
       view_.setProgressPos(static_cast<int>(offset));
@@ -440,7 +384,7 @@ void FlashJob::readJob(const JobPlan& plan) {
   }
   verify(data, plan.address, plan.outFile);
   saveFileAtomically(plan.outFile, data);
-  log_.S("Read " + std::to_string(plan.size) + " bytes at " + hex(plan.address) + " into " +
+  log_.S("Read " + std::to_string(plan.size) + " bytes at " + hexText(plan.address) + " into " +
          plan.outFile);
   event(JobEvent::Kind::kReadDone, plan.outFile, plan.address, plan.size, plan.size);
   view_.setProgressPos(0);
@@ -448,13 +392,13 @@ void FlashJob::readJob(const JobPlan& plan) {
   view_.processEvents();
 }
 
-bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
+void FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   const std::string& name = wanted.file;
   const uint32_t address = wanted.address;
   view_.setStatusText(displayFileName(name));
   pump();
 
-  std::vector<uint8_t> image = loadFile(name, address);
+  std::vector<uint8_t> image = loadFile(name, address, flash_.size);
   const uint32_t size = static_cast<uint32_t>(image.size());
   event(JobEvent::Kind::kImageBegin, name, address, size);
 
@@ -470,32 +414,20 @@ bool FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   view_.setProgressVisible(true);
   view_.processEvents();
 
-  if (viaRom_) {
-    if (writeThroughRom(image, address, name) > 0) verify(image, address, name);
-  } else {
-    esp_.flashStart(address, size, kBlockSize, eraseWholeBlocks);
-    uint32_t written = 0;
-    while (written < size) {
-      const uint32_t block = std::min(kBlockSize, size - written);
-      showProgress(written + block);
-      esp_.flashWrite(image.data() + written, block);
-      event(JobEvent::Kind::kImageProgress, name, address, size, written + block);
-      com_.clock().sleepMs(kPauseAfterBlockMs);
-      written += block;
-    }
-    if (size > 0) verify(image, address, name);
-  }
+  const LoaderCaps caps = session_.loader().caps();
+  const uint32_t written = caps.compressedWrites
+                               ? writeRegions(image, address, name)
+                               : writeBlocks(image, address, name, eraseWholeBlocks);
+  if (written > 0) verify(image, address, name);
   event(JobEvent::Kind::kImageDone, name, address, size, size);
 
-  image.clear();
-  image.shrink_to_fit();
   view_.setStatusText("OK");
   view_.setProgressPos(0);
   view_.setProgressVisible(false);
   view_.processEvents();
-  // The ROM loader answers each block once it is written; the stub is given time to settle.
-  if (!viaRom_) com_.clock().sleepMs(kPauseAfterImageMs);
-  return true;
+  // A loader that answers each block once it is written needs no pause; the stub is given time
+  // to settle.
+  if (caps.pauseAfterImageMs > 0) com_.clock().sleepMs(caps.pauseAfterImageMs);
 }
 
 void FlashJob::showProgress(uint32_t pos) {
@@ -503,8 +435,28 @@ void FlashJob::showProgress(uint32_t pos) {
   pump();
 }
 
-uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
-                                   const std::string& file) {
+uint32_t FlashJob::writeBlocks(const std::vector<uint8_t>& image, uint32_t address,
+                               const std::string& file, bool eraseWholeBlocks) {
+  Loader& loader = session_.loader();
+  const LoaderCaps caps = loader.caps();
+  const auto size = static_cast<uint32_t>(image.size());
+  loader.begin(address, size, eraseWholeBlocks);
+  for (uint32_t written = 0; written < size;) {
+    const uint32_t block = std::min(caps.blockSize, size - written);
+    showProgress(written + block);
+    loader.writeBlock(image.data() + written, block);
+    event(JobEvent::Kind::kImageProgress, file, address, size, written + block);
+    if (caps.pauseAfterBlockMs > 0) com_.clock().sleepMs(caps.pauseAfterBlockMs);
+    written += block;
+  }
+  return size;
+}
+
+uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t address,
+                                const std::string& file) {
+  Loader& loader = session_.loader();
+  const LoaderCaps caps = loader.caps();
+  const uint32_t kRegionSize = caps.regionSize;
   const std::string shown = displayFileName(file);
   const auto size = static_cast<uint32_t>(image.size());
   const std::span<const uint8_t> bytes(image);
@@ -513,9 +465,9 @@ uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t a
   for (uint32_t offset = 0; offset < size; offset += kRegionSize) {
     const uint32_t length = std::min(kRegionSize, size - offset);
     bool same = false;
-    if (SkipUnchanged) {
+    if (SkipUnchanged && caps.skipByMd5) {
       uint8_t flash[16];
-      esp_.flashMd5(address + offset, length, flash);
+      loader.md5(address + offset, length, flash);
       const std::array<uint8_t, 16> wanted = md5(bytes.subspan(offset, length));
       same = std::memcmp(flash, wanted.data(), wanted.size()) == 0;
     }
@@ -542,12 +494,12 @@ uint32_t FlashJob::writeThroughRom(const std::vector<uint8_t>& image, uint32_t a
     }
     const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
     const auto packedSize = static_cast<uint32_t>(packed.size());
-    esp_.flashDeflStart(address + offset, length, packedSize);
+    loader.beginCompressed(address + offset, length, packedSize);
     for (uint32_t sent = 0; sent < packedSize;) {
-      const uint32_t block = std::min(kRomBlockSize, packedSize - sent);
+      const uint32_t block = std::min(caps.blockSize, packedSize - sent);
       const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
       showProgress(offset + static_cast<uint32_t>(done));
-      esp_.flashDeflWrite(packed.data() + sent, block, length);
+      loader.writeCompressed(packed.data() + sent, block, length);
       event(JobEvent::Kind::kImageProgress, file, address, size,
             offset + static_cast<uint32_t>(done));
       sent += block;
@@ -563,7 +515,7 @@ void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address,
   pump();
   const std::array<uint8_t, 16> sent = md5(image);
   uint8_t flash[16];
-  esp_.flashMd5(address, static_cast<uint32_t>(image.size()), flash);
+  session_.loader().md5(address, static_cast<uint32_t>(image.size()), flash);
   if (std::memcmp(sent.data(), flash, sent.size()) != 0) {
     log_.F("Verify %x: flash %s, sent %s", {address, hexDigest(flash), hexDigest(sent)});
     throw VerifyError();

@@ -15,6 +15,7 @@
 
 #include "job/Config.h"
 #include "job/JobView.h"
+#include "job/Session.h"
 
 namespace flintmoor {
 
@@ -22,9 +23,6 @@ class TComIo;
 class TEsp;
 class TComEsp;
 class Log;
-
-constexpr uint32_t kFlashSize = 4u << 20;
-constexpr uint32_t kSectorSize = 0x1000;
 
 // Flash addresses of the three images, by field index (0 bootloader, 1 partitions, 2 firmware).
 constexpr std::array<uint32_t, 3> kImageAddress = {0x1000, 0x8000, 0x10000};
@@ -90,7 +88,7 @@ JobPlan updatePlan(const std::array<std::string, 3>& files);
 // Raises Exception with the reason.
 void saveFileAtomically(const std::string& path, const std::vector<uint8_t>& data);
 
-class FlashJob {
+class FlashJob : private SessionReport {
  public:
   FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view, const TConfig& config);
 
@@ -111,8 +109,12 @@ class FlashJob {
   // application, the port closed, and the job ends with "Interrupted" (outcome kInterrupted).
   std::function<bool()> StopRequested;
   TController UsedCpu = cESP32;
+  // The port leads to the virtual chip, which runs the placeholder stub as its stub. The front
+  // end that opened it says so; the job never guesses from the port's name.
+  bool VirtualChip = false;
   // Write through the chip's ROM loader instead of the flasher stub, on any port. Without it the
-  // ROM loader is used only when the built-in stub is a placeholder and the port is a real one.
+  // ROM loader is used only when the built-in stub is a placeholder and the chip a real one, and
+  // for what the stub cannot do (erase a region, read).
   // The ROM loader path compares the chip's MD5 of each 64 KiB region of an image (and of its
   // tail) with the image's, writes only the regions that differ, each as one compressed stream
   // (FLASH_DEFL_*), without pauses, and verifies the whole image when it wrote anything.
@@ -128,15 +130,21 @@ class FlashJob {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
-  bool FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
+  void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();
   void checkStop();
   void event(JobEvent::Kind kind, const std::string& file = {}, uint32_t address = 0,
              uint32_t size = 0, uint32_t done = 0, const std::string& text = {});
-  // The image's changed regions through the ROM loader; returns the bytes written.
-  uint32_t writeThroughRom(const std::vector<uint8_t>& image, uint32_t address,
-                           const std::string& file);
+  // The image in plain blocks through the loader, with its pauses; returns the bytes written.
+  uint32_t writeBlocks(const std::vector<uint8_t>& image, uint32_t address, const std::string& file,
+                       bool eraseWholeBlocks);
+  // The image's changed regions, each one compressed stream; returns the bytes written.
+  uint32_t writeRegions(const std::vector<uint8_t>& image, uint32_t address,
+                        const std::string& file);
+  void sessionStatus(const std::string& text) override;
+  void sessionEvent(const JobEvent& event) override;
+  void sessionMac(const std::string& mac) override;
   // The bar at `pos` (the end of the block about to be sent) of the image, then pump().
   void showProgress(uint32_t pos);
   // The next fast speed to try after a line failure at `baud`; 0 when there is none.
@@ -145,14 +153,12 @@ class FlashJob {
   void verify(const std::vector<uint8_t>& image, uint32_t address, const std::string& file);
 
   TComIo& com_;
-  TEsp& esp_;
-  TComEsp& comEsp_;
   Log& log_;
   JobView& view_;
   const TConfig& config_;
+  Session session_;
   bool running_ = false;
-  bool viaRom_ = false;       // this job writes through the ROM loader
-  bool speedRaised_ = false;  // the line runs faster than the connect speed
+  FlashGeometry flash_ = defaultChip().flash;  // the connected chip's
   std::optional<int> eraseAnswer_;
   JobOutcome outcome_ = JobOutcome::kOk;
 };

@@ -17,7 +17,9 @@ class TComIo;
 class Flasher {
  public:
   Flasher(TComIo& com, Log& log, JobView& view, const TConfig& config)
-      : esp(com, log), connection(com, esp, log, config), job(com, esp, connection, log, view, config) {}
+      : esp(com, log),
+        connection(com, esp, log, config),
+        job(com, esp, connection, log, view, config) {}
   Flasher(const Flasher&) = delete;
   Flasher& operator=(const Flasher&) = delete;
 

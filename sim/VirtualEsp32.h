@@ -52,6 +52,9 @@ struct SimTimings {
 
 struct VirtualEsp32Options {
   std::array<uint8_t, 6> mac = {0x02, 0x00, 0x5E, 0x10, 0x20, 0x30};
+  // Registers READ_REG answers with these values before the built-in ones (another chip's
+  // identification, say); a WRITE_REG still takes precedence.
+  std::map<uint32_t, uint32_t> registers;
   SimTimings timings;
   uint32_t flashSize = SimFlash::kSize;  // bytes: 4, 8 or 16 MiB (1 MiB to 16 MiB accepted)
   // The id the flash answers to its read-id command (manufacturer, memory type, capacity code in

@@ -147,6 +147,7 @@ void VirtualEsp32::runSpiUserCommand() {
 
 uint32_t VirtualEsp32::readRegister(uint32_t addr) const {
   if (auto it = writtenRegs_.find(addr); it != writtenRegs_.end()) return it->second;
+  if (auto it = options_.registers.find(addr); it != options_.registers.end()) return it->second;
   bool s2 = hasFault(SimFaultKind::kS2);
   const auto& mac = options_.mac;
   if (addr == kRegChipId) {

@@ -190,6 +190,7 @@ TEST_F(Cli, RomOnlyWritesThroughTheRomLoaderAndTheDebugLogGoesToItsFile) {
   EXPECT_TRUE(std::equal(app.begin(), app.end(), flash.begin() + 0x10000));
   std::ifstream in(logFile);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_EQ(text.rfind("12288\n3072\n66000\n", 0), 0u) << "the file check's sizes come first";
   EXPECT_NE(text.find("Writing through the ROM loader\n"), std::string::npos);
   EXPECT_NE(text.find("ADR: 10000\n"), std::string::npos);
   EXPECT_NE(text.find("ZIP: "), std::string::npos);

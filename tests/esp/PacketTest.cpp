@@ -47,7 +47,8 @@ TEST_F(PacketTest, EndAndEscapeBytesAreEscapedInHeaderAndPayload) {
 
 TEST_F(PacketTest, PayloadLargerThanTheRequestIsNotSent) {
   const Bytes big(sizeof(TRequest::Data) + 1, 0x00);
-  esp->sendPacket(big.data(), uint16_t(big.size()), 0x03);
+  // A programming error, raised at once rather than looking like a time-out later.
+  EXPECT_THROW(esp->sendPacket(big.data(), uint16_t(big.size()), 0x03), std::length_error);
   EXPECT_TRUE(line.writes().empty());
 }
 
@@ -71,10 +72,10 @@ TEST_F(PacketTest, ReadsAFrameAfterChatterAndSlowBytes) {
                        0xDD, 0x00, 0xDB, 0xDC, 0x00, 0x00, 0x00, 0xC0};
   line.feed(frame, 200'000, 200'000);  // each byte exactly one time-out after the previous
   EXPECT_EQ(esp->getPacket(200, true), 12);
-  EXPECT_EQ(esp->Response.Command, 0x0A);
-  EXPECT_EQ(esp->Response.Size, 4);
-  EXPECT_EQ(esp->Response.Value, 0x00DB1D83u);
-  EXPECT_EQ(esp->Response.Data[0], 0xC0);
+  EXPECT_EQ(esp->response().Command, 0x0A);
+  EXPECT_EQ(esp->response().Size, 4);
+  EXPECT_EQ(esp->response().Value, 0x00DB1D83u);
+  EXPECT_EQ(esp->response().Data[0], 0xC0);
   EXPECT_EQ(line.pending(), 0u);
 }
 
@@ -85,7 +86,7 @@ TEST_F(PacketTest, TheCaptureKeepsWhatTheHuntSkipsButNoFrameBytes) {
   EXPECT_EQ(esp->getPacket(100, true), 8);  // no capture set: nothing kept anywhere
 
   SkippedBytes kept;
-  esp->SkipCapture = &kept;
+  esp->link().SkipCapture = &kept;
   line.feed(Bytes{'b', 'o', 'o', 't', '\r', '\n'});
   line.feed(frame);
   line.feed(Bytes{'e', 'n', 't', 'r', 'y'});
@@ -126,9 +127,9 @@ TEST_F(PacketTest, EmptyFramesAreSkippedAndTheNextFrameIsRead) {
                                  0x00, 0x44, 0x33, 0x22, 0x11, 0xC0};
   line.feed(emptyThenAnswer);
   EXPECT_EQ(esp->getPacket(100, true), 8);
-  EXPECT_EQ(esp->Response.Command, 0x0A);
-  EXPECT_EQ(esp->Response.Value, 0x11223344u);
-  EXPECT_EQ(esp->LastFault, TPacketFault::pfNone);
+  EXPECT_EQ(esp->response().Command, 0x0A);
+  EXPECT_EQ(esp->response().Value, 0x11223344u);
+  EXPECT_EQ(esp->lastFault(), TPacketFault::pfNone);
 
   // Several empty frames and slow bytes in between, and without direction check.
   const Bytes empties = {0xC0, 0xC0, 0xC0, 0xC0};
@@ -136,12 +137,12 @@ TEST_F(PacketTest, EmptyFramesAreSkippedAndTheNextFrameIsRead) {
   const Bytes greeting = {0xC0, 'O', 'H', 'A', 'I', 0xC0};
   line.feed(greeting);
   EXPECT_EQ(esp->getPacket(100, false), 4);
-  EXPECT_EQ(std::memcmp(&esp->Response, "OHAI", 4), 0);
+  EXPECT_EQ(std::memcmp(&esp->response(), "OHAI", 4), 0);
 
   // Empty frames alone are no answer.
   line.feed(Bytes{0xC0, 0xC0});
   EXPECT_EQ(esp->getPacket(100, true), -1);
-  EXPECT_EQ(esp->LastFault, TPacketFault::pfNoFrame);
+  EXPECT_EQ(esp->lastFault(), TPacketFault::pfNoFrame);
 }
 
 TEST_F(PacketTest, EndlessEmptyFramesAreBoundedLikeChatter) {
@@ -164,18 +165,23 @@ TEST_F(PacketTest, InvalidEscapeEndsTheReadAtOnce) {
   const Bytes next = {0xC0, 0x01, 0x0A, 0x00, 0x00, 0x44, 0x33, 0x22, 0x11, 0xC0};
   line.feed(next);
   EXPECT_EQ(esp->getPacket(100, true), 8);
-  EXPECT_EQ(esp->Response.Value, 0x11223344u);
+  EXPECT_EQ(esp->response().Value, 0x11223344u);
 }
 
 // TEsp followed by guard bytes: whatever the reader writes past Response lands in them (or in
 // the padding before them, which is filled the same way).
 struct GuardedEsp {
   GuardedEsp(TComIo& com, Log& log) : esp(com, log) {
-    auto* end = reinterpret_cast<uint8_t*>(&esp.Response + 1);
+    uint8_t* end = reinterpret_cast<uint8_t*>(this) + responseEnd();
     std::memset(end, kGuard, reinterpret_cast<uint8_t*>(guard + sizeof(guard)) - end);
   }
+  // Where the response buffer ends, from the start of this object.
+  ptrdiff_t responseEnd() const {
+    return reinterpret_cast<const uint8_t*>(&esp.response() + 1) -
+           reinterpret_cast<const uint8_t*>(this);
+  }
   bool guardIntact() const {
-    const auto* end = reinterpret_cast<const uint8_t*>(&esp.Response + 1);
+    const auto* end = reinterpret_cast<const uint8_t*>(this) + responseEnd();
     for (const uint8_t* p = end; p < guard + sizeof(guard); ++p) {
       if (*p != kGuard) return false;
     }
@@ -197,9 +203,9 @@ TEST_F(PacketTest, OversizedFrameStaysInsideResponseAndIsSkippedToItsEnd) {
 
   EXPECT_EQ(guarded->esp.getPacket(100, true), -3);
   EXPECT_TRUE(guarded->guardIntact());
-  EXPECT_EQ(guarded->esp.Response.Data[sizeof(TResponse::Data) - 1], 0x5C);
+  EXPECT_EQ(guarded->esp.response().Data[sizeof(TResponse::Data) - 1], 0x5C);
   EXPECT_EQ(guarded->esp.getPacket(100, true), 8);
-  EXPECT_EQ(guarded->esp.Response.Value, 0x11223344u);
+  EXPECT_EQ(guarded->esp.response().Value, 0x11223344u);
 }
 
 TEST_F(PacketTest, OversizedFrameWithoutEndIsBounded) {

@@ -183,7 +183,7 @@ const std::vector<Command>& commands() {
         } catch (const Exception&) {
           return value == 0x5A5A5A5A;
         }
-        return value == esp.Response.Value;
+        return value == esp.response().Value;
       },
       [](TEsp& esp) {
         esp.writeReg(0x3FF5A00C, 1);
@@ -269,7 +269,7 @@ const std::vector<Command>& commands() {
         esp.sendPacket(sync.data(), uint16_t(sync.size()), kSync);
         for (int i = 0; i < 4; ++i) {
           const int32_t n = esp.getPacket(100, i % 2 == 0);
-          if (n == 0 || n < -7 || n > int32_t(sizeof(esp.Response))) return false;
+          if (n == 0 || n < -7 || n > int32_t(sizeof(esp.response()))) return false;
         }
         return true;
       },

@@ -191,7 +191,7 @@ TEST_F(ConnectHint, EachConnectionStartsWithNothingKept) {
   chip.addFault({SimFaultKind::kNoBootStrap});
   EXPECT_FALSE(connect());
   ASSERT_FALSE(comEsp.received().empty());
-  EXPECT_EQ(esp.SkipCapture, nullptr) << "the capture ends with the attempt";
+  EXPECT_EQ(esp.link().SkipCapture, nullptr) << "the capture ends with the attempt";
   chip.unplug();  // from now on nothing can come, and the port cannot even be opened
   EXPECT_THROW(connect(), EComPort);
   EXPECT_TRUE(comEsp.received().empty());

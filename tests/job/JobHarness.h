@@ -95,7 +95,9 @@ class JobHarness : public ::testing::Test {
               return std::make_unique<RenamedSimDevice>(chip);
             },
             PortLister{}),
-        flasher(com, log, view, config) {}
+        flasher(com, log, view, config) {
+    flasher.job.VirtualChip = true;  // the view's port, SIM, is the virtual chip
+  }
 
   // Names are UTF-8, as the job takes them; char8_t keeps them so on Windows too, where a plain
   // string would pass through the 8-bit code page.

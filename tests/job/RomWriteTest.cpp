@@ -214,6 +214,7 @@ TEST_F(RomWrite, EraseAnnouncesAWriteOfTheWholeFlashAndWaitsForTheRomToEraseIt) 
 TEST_F(RomWrite, ARealPortWithThePlaceholderStubWritesThroughTheRomLoader) {
   if (!stubIsPlaceholder()) GTEST_SKIP() << "a real flasher stub is built in";
   view.port = "/dev/ttyUSB0";
+  job.VirtualChip = false;  // what the front end says of a real port
   const auto files = sampleImages();
   EXPECT_TRUE(job.ButStartClick(2, files));
   EXPECT_TRUE(commandsOf(kOpMemBegin).empty());

@@ -3,15 +3,16 @@
 # *_linux, *_win, *_md) includes an OS header. Run by CTest: cmake -DSOURCE_DIR=... -P
 # CheckLayers.cmake
 # The layers bottom up: base, log, comio, esp, job. The virtual chip (sim) stands beside them and
-# sees only base and the serial device interface. diag and app are the Qt windows, winapp the
-# Win32 window (its toolkit is the Win32 API, so it includes Windows headers throughout), cli the
+# sees only base and the serial device interface. esp sees one header of the stub firmware, its
+# protocol (stub/StubProtocol.h). diag and app are the Qt windows, winapp the Win32 window (its
+# toolkit is the Win32 API, so it includes Windows headers throughout), cli the
 # command line, bench the benchmarks.
 cmake_minimum_required(VERSION 3.25)
 
 set(allowed_base base)
 set(allowed_log base log)
 set(allowed_comio base log comio)
-set(allowed_esp base log comio esp)
+set(allowed_esp base log comio esp stub/StubProtocol.h)
 set(allowed_job base log comio esp job)
 set(allowed_sim base sim comio/SerialDevice.h)
 set(allowed_diag base log diag)

@@ -1,0 +1,89 @@
+// The session with one chip: connect, identify, MAC, speed, loader; reset and close.
+#include "job/Session.h"
+
+#include "comio/uComIo.h"
+#include "esp/StubResource.h"
+#include "esp/uEsp.h"
+#include "job/ComEsp.h"
+#include "log/Log.h"
+
+namespace flintmoor {
+
+namespace {
+
+constexpr int kPauseAfterDrainMs = 100;
+
+// True when `have` offers every capability `need` asks for.
+bool covers(const LoaderCaps& have, const LoaderCaps& need) {
+  return (have.regionErase || !need.regionErase) && (have.read || !need.read) &&
+         (have.compressedWrites || !need.compressedWrites);
+}
+
+}  // namespace
+
+Session::Session(TComIo& com, TEsp& esp, TComEsp& connection, Log& log)
+    : com_(com), esp_(esp), connection_(connection), log_(log) {}
+
+void Session::open(const SessionOptions& options, SessionReport& report) {
+  chip_ = nullptr;
+  loader_.reset();
+  speedRaised_ = false;
+  identified_ = false;
+  const auto status = [&report](const std::string& text) { report.sessionStatus(text); };
+  if (!connection_.DoConnect(options.port, status)) {
+    throw NoDeviceError(connection_.noDeviceMessage());
+  }
+  report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kConnected, .text = {}, .file = {}});
+  report.sessionStatus("Connected");
+  com_.ComFlush();
+  com_.clock().sleepMs(kPauseAfterDrainMs);
+
+  chip_ = connection_.identify();
+  identified_ = true;
+  const std::string name = chip_ != nullptr ? chip_->name : "";
+  if (!name.empty()) {
+    report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kChip, .text = name, .file = {}});
+  }
+  if (chip_ == nullptr || !chip_->jobsSupported) throw Exception("Controller Error: " + name);
+
+  const std::string mac = connection_.readMac(*chip_);
+  report.sessionMac(mac);
+
+  loader_ = chooseLoader(options);
+  const uint32_t connBaud = com_.cPort.customBaudRate();
+  if (options.fastBaud != connBaud) loader_->changeSpeed(options.fastBaud, connBaud);
+  speedRaised_ = com_.cPort.customBaudRate() != connBaud;
+
+  log_.S(std::string("Writing through the ") + loader_->name());
+  loader_->start(*chip_);
+}
+
+std::unique_ptr<Loader> Session::chooseLoader(const SessionOptions& options) const {
+  auto stub = std::make_unique<StubLoader>(esp_);
+  // A placeholder stub would not run on a real chip; the virtual chip takes it as its stub.
+  const bool stubRuns = !stubIsPlaceholder() || options.virtualChip;
+  if (!options.romOnly && stubRuns && covers(stub->caps(), options.needs)) return stub;
+  return std::make_unique<RomLoader>(esp_);
+}
+
+void Session::close(bool keepOpen) {
+  com_.DoReset();
+  if (!keepOpen) com_.DisConnect();
+}
+
+void Session::closeAfterFailure() noexcept {
+  // The reset and the close may fail themselves (a bridge pulled out mid-job); the job still
+  // ends, and the user sees the error that stopped it. The log keeps theirs.
+  try {
+    com_.DoReset();
+  } catch (const std::exception& e) {
+    log_.S(std::string("Reset after the failure: ") + e.what());
+  }
+  try {
+    com_.DisConnect();
+  } catch (const std::exception& e) {
+    log_.S(std::string("Closing the port after the failure: ") + e.what());
+  }
+}
+
+}  // namespace flintmoor
