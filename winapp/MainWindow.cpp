@@ -379,6 +379,8 @@ void TMain::fillPortList(const std::string& keep) {
 
 void TMain::ButStartClick(int tag) {
   if (flasher_ == nullptr || flasher_->job.running()) return;
+  // "SIM" is the virtual chip the program offers with --simulate.
+  flasher_->job.VirtualChip = portName() == "SIM";
   flasher_->job.ButStartClick(tag, fileNames());
   UsedCpu = flasher_->job.UsedCpu;
   if (closePending_) {
