@@ -6,13 +6,18 @@
 
 #include "base/Error.h"
 #include "comio/Platform.h"
+#include "esp/Chip.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
 namespace flintmoor {
 
 ProgramPorts::ProgramPorts(VirtualClock& clock, bool simulate) {
-  if (simulate) board_ = std::make_unique<VirtualEsp32>(clock);
+  if (!simulate) return;
+  // The virtual chip carries the flash the chip table gives the chip it plays.
+  VirtualEsp32Options options;
+  options.flashSize = defaultChip().flash.size;
+  board_ = std::make_unique<VirtualEsp32>(clock, options);
 }
 
 ProgramPorts::~ProgramPorts() = default;

@@ -13,8 +13,8 @@
 
 #include "comio/PortInfo.h"
 #include "job/Config.h"
-#include "job/JobView.h"
 #include "job/Settings.h"
+#include "job/WindowAdapter.h"
 
 class QTimer;
 
@@ -29,7 +29,7 @@ class TFileEdit;
 class TMsgBox;
 class Ui_TMain;
 
-class TMain : public QWidget, public JobView {
+class TMain : public QWidget, public WindowAdapter {
   Q_OBJECT
 
  public:
@@ -66,9 +66,11 @@ class TMain : public QWidget, public JobView {
   std::string ProgTitle;
   TConfig Config;  // as the settings file holds it, and as it is written back
 
-  // JobView. The port's full name ("/dev/ttyUSB0"), though the list shows "ttyUSB0".
+  std::string statusText();
+  // The job's view (through WindowAdapter, which drives the bar, the MAC label and the buttons
+  // from the job's events). The port's full name ("/dev/ttyUSB0"), though the list shows
+  // "ttyUSB0".
   std::string portName() override;
-  std::string statusText() override;
   void setStatusText(const std::string& text) override;
   void setMacText(const std::string& text) override;
   void setProgressMax(int max) override;

@@ -14,17 +14,25 @@
 #include <string>
 #include <vector>
 
-#include "job/Flasher.h"
-#include "job/JobView.h"
 #include "base/Clock.h"
 #include "comio/uComIo.h"
-#include "log/Log.h"
+#include "esp/Chip.h"
 #include "esp/Deflate.h"
+#include "job/Flasher.h"
+#include "job/JobView.h"
+#include "log/Log.h"
 #include "sim/SimSerialDevice.h"
 #include "sim/VirtualEsp32.h"
 
 namespace flintmoor {
 namespace {
+
+// The virtual chip with the flash the chip table gives the chip it plays.
+VirtualEsp32Options chipTableFlash() {
+  VirtualEsp32Options options;
+  options.flashSize = defaultChip().flash.size;
+  return options;
+}
 
 class QuietLog : public Log {
  protected:
@@ -37,20 +45,13 @@ class QuietView : public JobView {
   std::string status;
   std::string error;
   std::string portName() override { return VirtualEsp32::kPortName; }
-  std::string statusText() override { return status; }
   void setStatusText(const std::string& text) override { status = text; }
-  void setMacText(const std::string&) override {}
-  void setProgressMax(int) override {}
-  void setProgressPos(int) override {}
-  void setProgressVisible(bool) override {}
-  void setUpdateEnabled(bool) override {}
-  void setEraseEnabled(bool) override {}
-  void processEvents() override {}
   int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string&, TMsgBut,
               bool) override {
     if (dlgType == mtError) error = msgText;
     return mrYes;
   }
+  void jobEvent(const JobEvent&) override {}
 };
 
 std::vector<uint8_t> readAll(const std::string& path) {
@@ -100,7 +101,7 @@ class Bench {
 
  private:
   VirtualClock clock_;
-  VirtualEsp32 chip_{clock_};
+  VirtualEsp32 chip_{clock_, chipTableFlash()};
   QuietLog log_;
   TConfig config_;
 };

@@ -40,6 +40,10 @@ const char* eventName(JobEvent::Kind kind) {
       return "read-progress";
     case K::kReadDone:
       return "read-done";
+    case K::kJobBegin:
+    case K::kJobEnd:
+    case K::kImageUnchanged:
+      break;  // a window's signals, never reported
   }
   return "event";
 }
@@ -280,12 +284,6 @@ void BoardView::setStatusText(const std::string& text) {
   report_.changed(line_, nullptr);
 }
 
-void BoardView::setMacText(const std::string& text) {
-  if (text == "---") return;
-  const auto lock = report_.lock();
-  line_.mac = text;
-}
-
 int BoardView::execute(const std::string& msgText, TMsgDlgType dlgType, const std::string&,
                        TMsgBut buttons, bool) {
   if (dlgType == mtError) {
@@ -301,9 +299,14 @@ int BoardView::execute(const std::string& msgText, TMsgDlgType dlgType, const st
 
 void BoardView::jobEvent(const JobEvent& event) {
   using K = JobEvent::Kind;
+  // One line per board has no buttons and no bar of its own to steer.
+  if (isWindowSignal(event)) return;
   const auto lock = report_.lock();
   rate_.onEvent(event, clock_.nowUs());
   switch (event.kind) {
+    case K::kMac:
+      line_.mac = event.text;
+      break;
     case K::kImageBegin:
     case K::kReadBegin:
       line_.percent = 0;

@@ -76,15 +76,7 @@ class BoardView : public JobView {
             std::function<int(const std::string& question)> ask = {});
 
   std::string portName() override { return line_.port; }
-  std::string statusText() override { return line_.phase; }
   void setStatusText(const std::string& text) override;
-  void setMacText(const std::string& text) override;
-  void setProgressMax(int) override {}
-  void setProgressPos(int) override {}
-  void setProgressVisible(bool) override {}
-  void setUpdateEnabled(bool) override {}
-  void setEraseEnabled(bool) override {}
-  void processEvents() override {}
   int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
               TMsgBut buttons, bool msgBeep) override;
   void jobEvent(const JobEvent& event) override;

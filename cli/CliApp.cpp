@@ -23,6 +23,7 @@
 #include "cli/MonitorCli.h"
 #include "cli/TerminalView.h"
 #include "comio/uComIo.h"
+#include "esp/Chip.h"
 #include "job/Flasher.h"
 #include "job/IniFile.h"
 #include "job/Settings.h"
@@ -234,6 +235,7 @@ class BoardRig {
     if (!isSimPort(port_)) return;
     virtualClock_.setRealTime(o.realtime);
     VirtualEsp32Options options;
+    options.flashSize = defaultChip().flash.size;  // the chip table's, as the job assumes
     options.application = o.command == "monitor" || o.monitor.afterJob;  // its program talks
     chip_ = std::make_unique<VirtualEsp32>(virtualClock_, options);
     if (o.simFlash) {

@@ -60,14 +60,37 @@ void TerminalView::setStatusText(const std::string& text) {
   status_ = text;
 }
 
-void TerminalView::setMacText(const std::string& text) {
-  if (text == "---") return;
+void TerminalView::showMac(const std::string& text) {
   finishLine();
   out_ << "MAC: " << text << '\n' << std::flush;
 }
 
 void TerminalView::jobEvent(const JobEvent& event) {
+  using K = JobEvent::Kind;
   rate_.onEvent(event, clock_.nowUs());
+  switch (event.kind) {
+    case K::kMac:
+      showMac(event.text);
+      break;
+    case K::kImageBegin:
+    case K::kReadBegin:
+      setProgressMax(static_cast<int>(event.size));
+      setProgressVisible(true);
+      break;
+    case K::kImageProgress:
+    case K::kImageUnchanged:
+    case K::kReadProgress:
+      setProgressPos(static_cast<int>(event.done));
+      break;
+    case K::kImageDone:
+    case K::kReadDone:
+    case K::kJobEnd:
+      setProgressPos(0);
+      setProgressVisible(false);
+      break;
+    default:
+      break;
+  }
 }
 
 void TerminalView::setProgressMax(int max) {
@@ -96,8 +119,7 @@ void TerminalView::drawProgress() {
   char text[128];
   std::snprintf(text, sizeof text, "%d/%d bytes %3d%%", pos, progressMax_, percent);
   std::string line = text;
-  // The bar shows the end of the block about to be sent; the speed counts the blocks already
-  // sent, which is what the elapsed time covers.
+  // The bar and the speed count the bytes sent (the bar also the regions the chip held).
   if (rate_.kibPerSecond() > 0) {
     std::snprintf(text, sizeof text, "  %.1f KiB/s", rate_.kibPerSecond());
     line += text;

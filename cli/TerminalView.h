@@ -26,18 +26,10 @@ class TerminalView : public JobView {
                bool assumeYes, std::string portName, const Clock& clock);
 
   std::string portName() override { return portName_; }
-  std::string statusText() override { return status_; }
   void setStatusText(const std::string& text) override;
-  void setMacText(const std::string& text) override;
-  void setProgressMax(int max) override;
-  void setProgressPos(int pos) override;
-  void setProgressVisible(bool visible) override;
-  void setUpdateEnabled(bool) override {}
-  void setEraseEnabled(bool) override {}
-  void processEvents() override {}
   int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
               TMsgBut buttons, bool msgBeep) override;
-  // Feeds the speed shown with the progress.
+  // The MAC, the progress with its speed, and the end of the progress line.
   void jobEvent(const JobEvent& event) override;
 
   // The message of the last error dialog; empty when none was shown.
@@ -46,6 +38,10 @@ class TerminalView : public JobView {
   void finishLine();
 
  private:
+  void showMac(const std::string& text);
+  void setProgressMax(int max);
+  void setProgressPos(int pos);
+  void setProgressVisible(bool visible);
   void drawProgress();
 
   std::istream& in_;

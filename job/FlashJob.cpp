@@ -239,7 +239,7 @@ bool FlashJob::run(const JobPlan& plan) {
     log_.S("Line failed at " + std::to_string(fast) + " bit/s: retrying at " +
            std::to_string(slower) + " bit/s");
     view_.setStatusText("Retrying at " + std::to_string(slower));
-    view_.processEvents();
+    view_.idle();
     fast = slower;
   }
   endSteps();
@@ -252,7 +252,7 @@ void FlashJob::checkStop() {
 }
 
 void FlashJob::pump() {
-  view_.processEvents();
+  view_.idle();
   checkStop();
 }
 
@@ -269,9 +269,7 @@ uint32_t FlashJob::slowerBaud(uint32_t baud) {
 }
 
 void FlashJob::endSteps() {
-  view_.setProgressVisible(false);
-  view_.setUpdateEnabled(true);
-  view_.setEraseEnabled(true);
+  event(JobEvent::Kind::kJobEnd);
 }
 
 void FlashJob::sessionStatus(const std::string& text) {
@@ -284,7 +282,6 @@ void FlashJob::sessionEvent(const JobEvent& e) {
 }
 
 void FlashJob::sessionMac(const std::string& mac) {
-  view_.setMacText(mac);
   event(JobEvent::Kind::kMac, {}, 0, 0, 0, mac);
   pump();
 }
@@ -292,9 +289,7 @@ void FlashJob::sessionMac(const std::string& mac) {
 void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   using Kind = JobPlan::Kind;
   com_.Tag = plan.kind == Kind::kErase || plan.kind == Kind::kEraseRegion ? 1 : 2;
-  view_.setUpdateEnabled(false);
-  view_.setEraseEnabled(false);
-  view_.setMacText("---");
+  event(JobEvent::Kind::kJobBegin);
   pump();
 
   SessionOptions options;
@@ -323,7 +318,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   }
 
   view_.setStatusText("OK");
-  view_.processEvents();
+  view_.idle();
   session_.close(KeepPortOpen);
 }
 
@@ -340,7 +335,7 @@ void FlashJob::eraseJob() {
   session_.loader().eraseAll(flash_.size);
   event(JobEvent::Kind::kEraseDone, {}, 0, flash_.size);
   view_.setStatusText("OK");
-  view_.processEvents();
+  view_.idle();
 }
 
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
@@ -356,15 +351,13 @@ void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   session_.loader().eraseRegion(address, size);
   event(JobEvent::Kind::kEraseDone, {}, address, size);
   view_.setStatusText("OK");
-  view_.processEvents();
+  view_.idle();
 }
 
 void FlashJob::readJob(const JobPlan& plan) {
   constexpr uint32_t kProgressStep = 1024;
   const std::string shown = displayFileName(plan.outFile);
   view_.setStatusText("Reading " + shown);
-  view_.setProgressMax(static_cast<int>(plan.size));
-  view_.setProgressVisible(true);
   event(JobEvent::Kind::kReadBegin, plan.outFile, plan.address, plan.size);
   pump();
   std::vector<uint8_t> data(plan.size);
@@ -375,7 +368,6 @@ void FlashJob::readJob(const JobPlan& plan) {
     loader.readBlock(plan.address + offset, length, data.data() + offset);
     offset += length;
     if (offset % kProgressStep == 0 || offset == plan.size) {
-      view_.setProgressPos(static_cast<int>(offset));
       event(JobEvent::Kind::kReadProgress, plan.outFile, plan.address, plan.size, offset);
       pump();
     } else {
@@ -387,9 +379,7 @@ void FlashJob::readJob(const JobPlan& plan) {
   log_.S("Read " + std::to_string(plan.size) + " bytes at " + hexText(plan.address) + " into " +
          plan.outFile);
   event(JobEvent::Kind::kReadDone, plan.outFile, plan.address, plan.size, plan.size);
-  view_.setProgressPos(0);
-  view_.setProgressVisible(false);
-  view_.processEvents();
+  view_.idle();
 }
 
 void FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
@@ -410,9 +400,7 @@ void FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
     log_.BUFF(image.data(), static_cast<int>(std::min<uint32_t>(size, 6)));
   }
 
-  view_.setProgressMax(static_cast<int>(size));
-  view_.setProgressVisible(true);
-  view_.processEvents();
+  view_.idle();
 
   const LoaderCaps caps = session_.loader().caps();
   const uint32_t written = caps.compressedWrites
@@ -422,17 +410,10 @@ void FlashJob::FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks) {
   event(JobEvent::Kind::kImageDone, name, address, size, size);
 
   view_.setStatusText("OK");
-  view_.setProgressPos(0);
-  view_.setProgressVisible(false);
-  view_.processEvents();
+  view_.idle();
   // A loader that answers each block once it is written needs no pause; the stub is given time
   // to settle.
   if (caps.pauseAfterImageMs > 0) com_.clock().sleepMs(caps.pauseAfterImageMs);
-}
-
-void FlashJob::showProgress(uint32_t pos) {
-  view_.setProgressPos(static_cast<int>(pos));
-  pump();
 }
 
 uint32_t FlashJob::writeBlocks(const std::vector<uint8_t>& image, uint32_t address,
@@ -443,7 +424,7 @@ uint32_t FlashJob::writeBlocks(const std::vector<uint8_t>& image, uint32_t addre
   loader.begin(address, size, eraseWholeBlocks);
   for (uint32_t written = 0; written < size;) {
     const uint32_t block = std::min(caps.blockSize, size - written);
-    showProgress(written + block);
+    pump();
     loader.writeBlock(image.data() + written, block);
     event(JobEvent::Kind::kImageProgress, file, address, size, written + block);
     if (caps.pauseAfterBlockMs > 0) com_.clock().sleepMs(caps.pauseAfterBlockMs);
@@ -484,12 +465,13 @@ uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t addr
     pump();
   }
 
-  // Each changed region is one zlib stream; the bar stands at the share of the region that the
-  // block about to be sent completes.
+  // Each changed region is one zlib stream; progress counts the share of the region that the
+  // blocks sent so far complete.
   for (uint32_t offset = 0, region = 0; offset < size; offset += kRegionSize, ++region) {
     const uint32_t length = std::min(kRegionSize, size - offset);
     if (unchanged[region]) {
-      showProgress(offset + length);
+      event(JobEvent::Kind::kImageUnchanged, file, address, size, offset + length);
+      pump();
       continue;
     }
     const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
@@ -498,7 +480,7 @@ uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t addr
     for (uint32_t sent = 0; sent < packedSize;) {
       const uint32_t block = std::min(caps.blockSize, packedSize - sent);
       const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
-      showProgress(offset + static_cast<uint32_t>(done));
+      pump();
       loader.writeCompressed(packed.data() + sent, block, length);
       event(JobEvent::Kind::kImageProgress, file, address, size,
             offset + static_cast<uint32_t>(done));

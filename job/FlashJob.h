@@ -145,8 +145,6 @@ class FlashJob : private SessionReport {
   void sessionStatus(const std::string& text) override;
   void sessionEvent(const JobEvent& event) override;
   void sessionMac(const std::string& mac) override;
-  // The bar at `pos` (the end of the block about to be sent) of the image, then pump().
-  void showProgress(uint32_t pos);
   // The next fast speed to try after a line failure at `baud`; 0 when there is none.
   static uint32_t slowerBaud(uint32_t baud);
   void endSteps();

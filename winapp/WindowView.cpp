@@ -1,4 +1,4 @@
-// The job's view calls, forwarded to the window.
+// The job's view calls and the adapter's window operations, forwarded to the window.
 #include "winapp/WindowView.h"
 
 #include "winapp/MainWindow.h"
@@ -7,10 +7,6 @@ namespace flintmoor::win {
 
 std::string WindowView::portName() {
   return window_.portName();
-}
-
-std::string WindowView::statusText() {
-  return window_.statusText();
 }
 
 void WindowView::setStatusText(const std::string& text) {

@@ -1,23 +1,26 @@
 // The Win32 window as the flash job's view: the one place where the window meets the job's
-// front-end interface. Every call goes to the matching operation of TMain; the window itself
-// knows nothing of the interface.
+// front-end interface. WindowAdapter turns the job's events into the window's bar, MAC label and
+// buttons; every operation goes to the matching one of TMain, which knows nothing of the job.
 #pragma once
 
 #include <string>
 
-#include "job/JobView.h"
+#include "job/WindowAdapter.h"
 
 namespace flintmoor::win {
 
 class TMain;
 
-class WindowView final : public JobView {
+class WindowView final : public WindowAdapter {
  public:
   explicit WindowView(TMain& window) : window_(window) {}
 
   std::string portName() override;
-  std::string statusText() override;
   void setStatusText(const std::string& text) override;
+  int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
+              TMsgBut buttons, bool msgBeep) override;
+
+ protected:
   void setMacText(const std::string& text) override;
   void setProgressMax(int max) override;
   void setProgressPos(int pos) override;
@@ -25,8 +28,6 @@ class WindowView final : public JobView {
   void setUpdateEnabled(bool enabled) override;
   void setEraseEnabled(bool enabled) override;
   void processEvents() override;
-  int execute(const std::string& msgText, TMsgDlgType dlgType, const std::string& captionTitle,
-              TMsgBut buttons, bool msgBeep) override;
 
  private:
   TMain& window_;

@@ -381,6 +381,11 @@ TEST_F(CliBoards, JsonLinesCarryEveryEventWithThePortAndNothingElse) {
                                  [](const JsonFields& e) { return e.at("event") == "image-skip"; });
   ASSERT_NE(skip, again.end());
   EXPECT_EQ(skip->at("skipped"), skip->at("size"));
+  // Nothing crossed the line: no progress, and the regions passed over are no events of their own.
+  const std::set<std::string> known = {"status",       "connected",   "chip",
+                                       "mac",          "image-begin", "image-skip",
+                                       "image-verify", "image-done",  "result"};
+  for (const JsonFields& e : again) EXPECT_TRUE(known.count(e.at("event"))) << e.at("event");
 }
 
 TEST_F(CliBoards, JsonReportsErrorsAndResultsOfEveryBoardAndTheExitCodesSayWhy) {

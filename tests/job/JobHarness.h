@@ -15,6 +15,7 @@
 
 #include "base/Clock.h"
 #include "comio/uComIo.h"
+#include "esp/Chip.h"
 #include "job/Flasher.h"
 #include "log/Log.h"
 #include "sim/SimSerialDevice.h"
@@ -40,6 +41,14 @@ inline constexpr uint8_t kOpFlashMd5 = 0x13;
 inline constexpr uint8_t kOpEraseFlash = 0xD0;
 
 // A SerialDevice that opens the virtual chip under any port name, standing in for a real port.
+// The virtual chip with the flash the chip table gives the chip it plays, as the front ends build
+// it.
+inline VirtualEsp32Options withChipTableFlash() {
+  VirtualEsp32Options options;
+  options.flashSize = defaultChip().flash.size;
+  return options;
+}
+
 class RenamedSimDevice final : public SerialDevice {
  public:
   explicit RenamedSimDevice(VirtualEsp32& board) : inner_(board) {}
@@ -192,7 +201,7 @@ class JobHarness : public ::testing::Test {
   }
 
   RecordingClock clock;
-  VirtualEsp32 chip{clock};
+  VirtualEsp32 chip{clock, withChipTableFlash()};
   MemoryLog log;
   TConfig config;
   RecordingView view;

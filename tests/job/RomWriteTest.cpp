@@ -131,6 +131,41 @@ TEST_F(RomWrite, WritesEach64KiBRegionAsOneZlibStreamWithoutAStubOrPausesAndVeri
   expectChipResetIntoApplication();
 }
 
+// The bar passes over the regions the chip already holds as over those sent; the job's record
+// counts only the bytes that crossed the line, and carries none of the window's own signals.
+TEST_F(RomWrite, TheBarPassesHeldRegionsWhichTheRecordLeavesOut) {
+  job.RomOnly = true;
+  const auto files = sampleImages(200000);
+  ASSERT_TRUE(job.ButStartClick(2, files));
+  std::vector<uint8_t> app = readFile(files[2]);
+  app[65536 + 100] ^= 0xFF;  // the second of four regions changes
+  const std::string changed = writeFile("app.bin", app);
+  view.progressPositions.clear();
+  view.events.clear();
+  ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
+
+  const auto& p = view.progressPositions;
+  const auto has = [&p](int pos) { return std::find(p.begin(), p.end(), pos) != p.end(); };
+  EXPECT_TRUE(has(16384));   // the boot loader, held whole
+  EXPECT_TRUE(has(3072));    // the partition table, held whole
+  EXPECT_TRUE(has(65536));   // the application's first region, held
+  EXPECT_TRUE(has(131072));  // its second, sent
+  EXPECT_TRUE(has(196608));  // its third, held
+  ASSERT_FALSE(p.empty());
+  EXPECT_EQ(p.back(), 200000);
+  EXPECT_FALSE(view.progressVisible);
+
+  std::vector<uint32_t> sent;
+  for (const JobEvent& e : view.events) {
+    EXPECT_FALSE(isWindowSignal(e));
+    if (e.kind == JobEvent::Kind::kImageProgress) sent.push_back(e.done);
+  }
+  ASSERT_FALSE(sent.empty());
+  EXPECT_TRUE(std::is_sorted(sent.begin(), sent.end()));
+  EXPECT_GT(sent.front(), 65536u);
+  EXPECT_EQ(sent.back(), 131072u);
+}
+
 TEST_F(RomWrite, WritesOnlyTheRegionsTheChipDoesNotHoldAlready) {
   job.RomOnly = true;
   const auto files = sampleImages(200000);

@@ -1,12 +1,13 @@
-// A JobView that records what the user would have seen: every status text, the MAC label, the
-// progress bar, the buttons and the dialogs (answered as the test says).
+// A window that records what the user would have seen: every status text, the MAC label, the
+// progress bar, the buttons (all driven through WindowAdapter, as in the real windows) and the
+// dialogs (answered as the test says), and the job's events.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "job/JobView.h"
+#include "job/WindowAdapter.h"
 #include "sim/VirtualEsp32.h"
 
 namespace flintmoor::test {
@@ -19,7 +20,7 @@ struct Dialog {
   bool beep;
 };
 
-class RecordingView : public JobView {
+class RecordingView : public WindowAdapter {
  public:
   std::string port = VirtualEsp32::kPortName;
   int answer = mrYes;  // what the confirmation dialog returns
@@ -35,11 +36,10 @@ class RecordingView : public JobView {
   bool updateEnabled = true;
   bool eraseEnabled = true;
   std::vector<Dialog> dialogs;
-  std::vector<JobEvent> events;
+  std::vector<JobEvent> events;  // the job's record (the window's own signals left out)
   std::function<void(const std::string&)> onMacText;  // the user acting while the job runs
 
   std::string portName() override { return port; }
-  std::string statusText() override { return status; }
   void setStatusText(const std::string& text) override {
     status = text;
     statusHistory.push_back(text);
@@ -63,7 +63,10 @@ class RecordingView : public JobView {
     dialogs.push_back({msgText, dlgType, captionTitle, buttons, msgBeep});
     return dlgType == mtConfirmation ? answer : mrClose;
   }
-  void jobEvent(const JobEvent& event) override { events.push_back(event); }
+  void jobEvent(const JobEvent& event) override {
+    if (!isWindowSignal(event)) events.push_back(event);
+    WindowAdapter::jobEvent(event);
+  }
 };
 
 }  // namespace flintmoor::test
