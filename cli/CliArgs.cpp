@@ -183,6 +183,7 @@ JobPlan planWrite(const CliOptions& o) {
   JobPlan plan;
   plan.images = o.images;
   plan.eraseWholeBlocks = false;
+  plan.fastWrites = true;
   return plan;
 }
 
@@ -191,6 +192,7 @@ JobPlan planEraseRegion(const CliOptions& o) {
   plan.kind = JobPlan::Kind::kEraseRegion;
   plan.address = o.address;
   plan.size = o.size;
+  plan.fastWrites = true;
   return plan;
 }
 
@@ -200,6 +202,7 @@ JobPlan planRead(const CliOptions& o) {
   plan.address = o.address;
   plan.size = o.size;
   plan.outFile = o.outFile;
+  plan.fastWrites = true;
   return plan;
 }
 

@@ -302,6 +302,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   options.fastBaud = fastBaud;
   options.romOnly = RomOnly;
   options.virtualChip = VirtualChip;
+  options.fastCommands = plan.fastWrites;
   options.needs.regionErase = plan.kind == Kind::kEraseRegion;
   options.needs.read = plan.kind == Kind::kRead;
   session_.open(options, *this);
@@ -368,20 +369,17 @@ void FlashJob::readJob(const JobPlan& plan) {
   event(JobEvent::Kind::kReadBegin, plan.outFile, plan.address, plan.size);
   pump();
   std::vector<uint8_t> data(plan.size);
-  Loader& loader = session_.loader();
-  const uint32_t chunk = loader.caps().readBlockSize;
-  for (uint32_t offset = 0; offset < plan.size;) {
-    const uint32_t length = std::min(chunk, plan.size - offset);
-    loader.readBlock(plan.address + offset, length, data.data() + offset);
-    offset += length;
-    if (offset % kProgressStep == 0 || offset == plan.size) {
+  uint32_t shownAt = 0;
+  session_.loader().read(plan.address, plan.size, data.data(), [&](uint32_t offset) {
+    if (offset - shownAt >= kProgressStep || offset == plan.size) {
+      shownAt = offset;
       view_.setProgressPos(static_cast<int>(offset));
       event(JobEvent::Kind::kReadProgress, plan.outFile, plan.address, plan.size, offset);
       pump();
     } else {
       checkStop();
     }
-  }
+  });
   verify(data, plan.address, plan.outFile);
   saveFileAtomically(plan.outFile, data);
   log_.S("Read " + std::to_string(plan.size) + " bytes at " + hexText(plan.address) + " into " +
@@ -484,28 +482,43 @@ uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t addr
     pump();
   }
 
-  // Each changed region is one zlib stream; the bar stands at the share of the region that the
-  // block about to be sent completes.
-  for (uint32_t offset = 0, region = 0; offset < size; offset += kRegionSize, ++region) {
-    const uint32_t length = std::min(kRegionSize, size - offset);
+  // Each changed region is one zlib stream (or each run of them, where the loader joins them);
+  // the bar stands at the share of the stream that the block about to be sent completes.
+  const uint32_t regions = static_cast<uint32_t>(unchanged.size());
+  for (uint32_t region = 0; region < regions;) {
+    const uint32_t offset = region * kRegionSize;
     if (unchanged[region]) {
-      showProgress(offset + length);
+      showProgress(std::min(size, offset + kRegionSize));
+      ++region;
       continue;
     }
-    const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
-    const auto packedSize = static_cast<uint32_t>(packed.size());
-    loader.beginCompressed(address + offset, length, packedSize);
-    for (uint32_t sent = 0; sent < packedSize;) {
-      const uint32_t block = std::min(caps.blockSize, packedSize - sent);
-      const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
-      showProgress(offset + static_cast<uint32_t>(done));
-      loader.writeCompressed(packed.data() + sent, block, length);
-      event(JobEvent::Kind::kImageProgress, file, address, size,
-            offset + static_cast<uint32_t>(done));
-      sent += block;
-    }
+    uint32_t last = region + 1;
+    while (caps.joinRegions && last < regions && !unchanged[last]) ++last;
+    const uint32_t end = std::min(size, last * kRegionSize);
+    writeStream(bytes.subspan(offset, end - offset), address, offset, file, size);
+    region = last;
   }
   return size - skipped;
+}
+
+void FlashJob::writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                           const std::string& file, uint32_t size) {
+  Loader& loader = session_.loader();
+  const uint32_t blockSize = loader.caps().blockSize;
+  const auto length = static_cast<uint32_t>(part.size());
+  const std::vector<uint8_t> packed = zlibCompress(part);
+  const auto packedSize = static_cast<uint32_t>(packed.size());
+  loader.beginCompressed(address + offset, length, packedSize);
+  for (uint32_t sent = 0; sent < packedSize;) {
+    const uint32_t block = std::min(blockSize, packedSize - sent);
+    const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
+    showProgress(offset + static_cast<uint32_t>(done));
+    loader.writeCompressed(packed.data() + sent, block, length);
+    event(JobEvent::Kind::kImageProgress, file, address, size,
+          offset + static_cast<uint32_t>(done));
+    sent += block;
+  }
+  loader.endCompressed();
 }
 
 void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,8 @@ struct JobPlan {
   enum class Kind {
     kErase,        // the whole flash, after the confirmation
     kWrite,        // `images`, in order (the update writes the three images this way)
-    kEraseRegion,  // `size` bytes at `address`, after the confirmation, through the ROM loader
-    kRead,         // `size` bytes at `address` into `outFile`, through the ROM loader
+    kEraseRegion,  // `size` bytes at `address`, after the confirmation
+    kRead,         // `size` bytes at `address` into `outFile`
   };
   Kind kind = Kind::kWrite;
   std::vector<ImageToWrite> images;
@@ -69,6 +70,9 @@ struct JobPlan {
   uint32_t address = 0;
   uint32_t size = 0;
   std::string outFile;
+  // Through the flasher stub's fast commands (compressed writes answered as they arrive, its
+  // region erase and streamed read); false keeps the update's and erase's plain stub path.
+  bool fastWrites = false;
 };
 
 // How the last job ended.
@@ -142,6 +146,9 @@ class FlashJob : private SessionReport {
   // The image's changed regions, each one compressed stream; returns the bytes written.
   uint32_t writeRegions(const std::vector<uint8_t>& image, uint32_t address,
                         const std::string& file);
+  // One zlib stream of `part`, the bytes at `offset` of the image of `size` bytes at `address`.
+  void writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                   const std::string& file, uint32_t size);
   void sessionStatus(const std::string& text) override;
   void sessionEvent(const JobEvent& event) override;
   void sessionMac(const std::string& mac) override;

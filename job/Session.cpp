@@ -59,7 +59,7 @@ void Session::open(const SessionOptions& options, SessionReport& report) {
 }
 
 std::unique_ptr<Loader> Session::chooseLoader(const SessionOptions& options) const {
-  auto stub = std::make_unique<StubLoader>(esp_);
+  auto stub = std::make_unique<StubLoader>(esp_, options.fastCommands);
   // A placeholder stub would not run on a real chip; the virtual chip takes it as its stub.
   const bool stubRuns = !stubIsPlaceholder() || options.virtualChip;
   if (!options.romOnly && stubRuns && covers(stub->caps(), options.needs)) return stub;

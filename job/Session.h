@@ -38,10 +38,11 @@ class SessionReport {
 
 struct SessionOptions {
   std::string port;
-  uint32_t fastBaud = 0;     // bit/s; the connect speed leaves the line as it is
-  bool romOnly = false;      // never the flasher stub
-  bool virtualChip = false;  // the port leads to the virtual chip (which runs any stub image)
-  LoaderCaps needs;          // what the operation needs of the loader beyond plain writes
+  uint32_t fastBaud = 0;      // bit/s; the connect speed leaves the line as it is
+  bool romOnly = false;       // never the flasher stub
+  bool fastCommands = false;  // the flasher stub's fast commands (StubLoader's fast form)
+  bool virtualChip = false;   // the port leads to the virtual chip (which runs any stub image)
+  LoaderCaps needs;           // what the operation needs of the loader beyond plain writes
 };
 
 class Session {

@@ -259,7 +259,8 @@ TEST_F(CliBoards, AnInterruptedOrFailedReadLeavesNoFile) {
   const std::string backup = (dir / "backup.bin").string();
   std::atomic<int> asked{0};
   platform.interrupted = [&] { return ++asked > 50; };
-  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", flashFile(), "read", "0", "0x10000", backup}),
+  // The stub streams 4 KiB packets, each a point where the read may stop: 64 of them.
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", flashFile(), "read", "0", "0x40000", backup}),
             kExitInterrupted);
   EXPECT_EQ(linesOf(out.str()).back(), "Interrupted");
   EXPECT_FALSE(std::filesystem::exists(backup));

@@ -1,0 +1,145 @@
+// The command line's write, read and erase-region through the flasher stub's fast commands, on the
+// virtual ESP32: compressed 16 KiB slices, regions skipped by MD5, the region erase, the streamed
+// read with its acknowledgements; and the ROM loader still taking them all when asked to.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "tests/job/JobHarness.h"
+
+namespace flintmoor::test {
+namespace {
+
+constexpr uint8_t kOpFlashDeflEnd = 0x12;
+constexpr uint8_t kOpEraseRegion = 0xD1;
+constexpr uint8_t kOpReadFlash = 0xD2;
+constexpr uint8_t kOpReadFlashSlow = 0x0E;
+
+class FastStub : public JobHarness {
+ protected:
+  JobPlan writePlan(const std::string& file, uint32_t address) {
+    JobPlan plan;
+    plan.images = {{file, address, false}};
+    plan.eraseWholeBlocks = false;
+    plan.fastWrites = true;
+    return plan;
+  }
+  JobPlan readPlan(uint32_t address, uint32_t size, const std::string& out) {
+    JobPlan plan;
+    plan.kind = JobPlan::Kind::kRead;
+    plan.address = address;
+    plan.size = size;
+    plan.outFile = out;
+    plan.fastWrites = true;
+    return plan;
+  }
+  void fillFlash(uint32_t seed) {
+    const auto bytes = chip.flash().bytes();
+    const std::vector<uint8_t> fill = patternBytes(bytes.size(), seed);
+    std::copy(fill.begin(), fill.end(), bytes.begin());
+  }
+  // The commands with `opcode` sent since the last mark().
+  std::vector<SimCommand> sent(uint8_t opcode) const {
+    std::vector<SimCommand> out;
+    const auto& all = chip.commands();
+    for (size_t i = mark_; i < all.size(); ++i) {
+      if (all[i].opcode == opcode) out.push_back(all[i]);
+    }
+    return out;
+  }
+  void mark() { mark_ = chip.commands().size(); }
+  size_t mark_ = 0;
+  std::string failure() const { return view.dialogs.empty() ? "" : view.dialogs.back().text; }
+};
+
+TEST_F(FastStub, AWriteGoesCompressedInWholeSlicesAndOnlyChangedRegionsGoAgain) {
+  // Incompressible bytes, so that a 300000-byte image needs several 16 KiB slices.
+  std::vector<uint8_t> image = patternBytes(300000, 5);
+  const std::string file = writeFile("app.bin", image);
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  EXPECT_FALSE(sent(kOpMemBegin).empty());
+  EXPECT_TRUE(sent(kOpFlashData).empty());
+  // All five changed regions go as one stream, every slice but the last a whole 16 KiB, ended
+  // once; then the whole image is checked.
+  ASSERT_EQ(sent(kOpFlashDeflBegin).size(), 1u);
+  EXPECT_EQ(le32(sent(kOpFlashDeflBegin)[0].payload, 0), 300000u);
+  const std::vector<SimCommand> slices = sent(kOpFlashDeflData);
+  ASSERT_GE(slices.size(), 18u);
+  for (size_t i = 0; i + 1 < slices.size(); ++i) EXPECT_EQ(le32(slices[i].payload, 0), 0x4000u);
+  EXPECT_EQ(sent(kOpFlashDeflEnd).size(), 1u);
+  const std::vector<SimCommand> digests = sent(kOpFlashMd5);
+  ASSERT_FALSE(digests.empty());
+  EXPECT_EQ(le32(digests.back().payload, 4), 300000u);
+
+  // Unchanged: nothing is written. One region changed: only it goes again.
+  mark();
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  EXPECT_TRUE(sent(kOpFlashDeflBegin).empty());
+  image[0x20000 + 7] ^= 0xFF;
+  writeFile("app.bin", image);
+  mark();
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  ASSERT_EQ(sent(kOpFlashDeflBegin).size(), 1u);
+  EXPECT_EQ(le32(sent(kOpFlashDeflBegin)[0].payload, 12), 0x30000u);
+  EXPECT_EQ(le32(sent(kOpFlashDeflBegin)[0].payload, 0), 0x10000u);
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  expectJobEnded();
+}
+
+TEST_F(FastStub, ARegionEraseAndAReadUseTheStubsOwnCommands) {
+  fillFlash(31);
+  const std::vector<uint8_t> before = flashAt(0, 4u << 20);
+  JobPlan erase;
+  erase.kind = JobPlan::Kind::kEraseRegion;
+  erase.address = 0x20000;
+  erase.size = 0x11000;  // one whole 64 KiB block and one sector
+  erase.fastWrites = true;
+  view.answer = mrYes;
+  ASSERT_TRUE(job.run(erase)) << failure();
+  ASSERT_EQ(commandsOf(kOpEraseRegion).size(), 1u);
+  EXPECT_TRUE(commandsOf(kOpFlashBegin).empty());
+  EXPECT_EQ(flashAt(0x20000, 0x11000), std::vector<uint8_t>(0x11000, 0xFF));
+  EXPECT_EQ(flashAt(0x31000, 0x1000),
+            std::vector<uint8_t>(before.begin() + 0x31000, before.begin() + 0x32000));
+
+  // 200000 bytes: a last packet shorter than 4 KiB.
+  const std::string out = (dir / "back.bin").string();
+  ASSERT_TRUE(job.run(readPlan(0x1F000, 200000, out))) << failure();
+  EXPECT_EQ(readFile(out), flashAt(0x1F000, 200000));
+  EXPECT_EQ(commandsOf(kOpReadFlash).size(), 1u);  // one stream for the whole range
+  EXPECT_TRUE(commandsOf(kOpReadFlashSlow).empty());
+  expectJobEnded();
+}
+
+TEST_F(FastStub, AReadWhoseAcknowledgementIsLostEndsInAnErrorAndNoFile) {
+  stayAtConnectSpeed();
+  fillFlash(32);
+  // Acknowledgements count what arrived in all, so a later one makes up for a lost one: only the
+  // last one lost leaves the stub waiting, and the digest never comes.
+  chip.addFault({SimFaultKind::kDropAck, 7});
+  const std::string out = writeFile("old.bin", {9, 9});
+  EXPECT_FALSE(job.run(readPlan(0, 0x8000, out)));
+  EXPECT_EQ(job.outcome(), JobOutcome::kFailed);
+  expectFailedWith("Error Read Flash");
+  EXPECT_EQ(readFile(out), (std::vector<uint8_t>{9, 9}));
+  EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  expectJobEnded();
+}
+
+TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
+  job.RomOnly = true;
+  const std::vector<uint8_t> image = patternBytes(70000, 6);
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  const std::string out = (dir / "back.bin").string();
+  ASSERT_TRUE(job.run(readPlan(0x10000, 1000, out))) << failure();
+  EXPECT_EQ(readFile(out), std::vector<uint8_t>(image.begin(), image.begin() + 1000));
+  EXPECT_TRUE(commandsOf(kOpMemBegin).empty());
+  EXPECT_TRUE(commandsOf(kOpReadFlash).empty());
+  EXPECT_FALSE(commandsOf(kOpReadFlashSlow).empty());
+  EXPECT_TRUE(commandsOf(kOpFlashDeflEnd).empty());
+}
+
+}  // namespace
+}  // namespace flintmoor::test
