@@ -235,6 +235,7 @@ class BoardRig {
     virtualClock_.setRealTime(o.realtime);
     VirtualEsp32Options options;
     options.application = o.command == "monitor" || o.monitor.afterJob;  // its program talks
+    if (o.simFlashSize != 0) options.flashSize = o.simFlashSize;
     chip_ = std::make_unique<VirtualEsp32>(virtualClock_, options);
     if (o.simFlash) {
       flashFile_ = *o.simFlash;
@@ -483,8 +484,9 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
 
   const std::vector<std::string> ports = resolvePorts(o, platform, *ini);
   const bool anySim = std::any_of(ports.begin(), ports.end(), isSimPort);
-  if (!anySim && (o.simFlash || !o.simFaults.empty() || o.realtime)) {
-    throw UsageError("--sim-flash, --sim-fault and --realtime go with --port SIM");
+  if (!anySim && (o.simFlash || o.simFlashSize != 0 || !o.simFaults.empty() || o.realtime)) {
+    throw UsageError(
+        "--sim-flash, --sim-flash-size, --sim-fault and --realtime go with --port SIM");
   }
   for (const BoardSimFault& f : o.simFaults) {
     if (!f.board.empty() && std::find(ports.begin(), ports.end(), f.board) == ports.end()) {

@@ -232,6 +232,13 @@ bool isSimPort(const std::string& name) {
          digits.size() <= 6;
 }
 
+uint32_t parseSimFlashSize(const std::string& text) {
+  if (text == "4M") return 4u << 20;
+  if (text == "8M") return 8u << 20;
+  if (text == "16M") return 16u << 20;
+  throw UsageError("--sim-flash-size must be 4M, 8M or 16M");
+}
+
 uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
   std::string digits = text;
   uint64_t scale = 1;
@@ -289,6 +296,8 @@ CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescript
       o.log = value();
     } else if (arg == "--sim-flash") {
       o.simFlash = value();
+    } else if (arg == "--sim-flash-size") {
+      o.simFlashSize = parseSimFlashSize(value());
     } else if (arg == "--sim-fault") {
       o.simFaults.push_back(parseBoardSimFault(value()));
     } else if (arg == "--realtime") {
@@ -375,6 +384,7 @@ std::string cliUsage() {
          "                     460800, then 115200 bit/s\n"
          "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
          "                     (SIM:N uses FILE.N)\n"
+         "  --sim-flash-size 4M|8M|16M  with SIM: the virtual chip's flash size (default 4M)\n"
          "  --sim-fault [SIM:N=]NAME[:N]  with SIM: switch on a fault, for every virtual board\n"
          "                     or for one (" +
          faults +

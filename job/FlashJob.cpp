@@ -303,10 +303,11 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   options.romOnly = RomOnly;
   options.virtualChip = VirtualChip;
   options.fastCommands = plan.fastWrites;
+  options.detectFlashSize = plan.fastWrites;
   options.needs.regionErase = plan.kind == Kind::kEraseRegion;
   options.needs.read = plan.kind == Kind::kRead;
   session_.open(options, *this);
-  flash_ = session_.chip()->flash;
+  flash_ = session_.flash();
 
   switch (plan.kind) {
     case Kind::kErase:
@@ -345,6 +346,7 @@ void FlashJob::eraseJob() {
 }
 
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
+  checkInsideFlash(address, size);
   if (!eraseAnswer_) {
     eraseAnswer_ =
         view_.execute("Erase " + std::to_string(size) + " bytes at " + hexText(address) + "?",
@@ -360,8 +362,15 @@ void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   view_.processEvents();
 }
 
+void FlashJob::checkInsideFlash(uint32_t address, uint32_t size) const {
+  if (address < flash_.size && size <= flash_.size - address) return;
+  throw Exception(hexText(address) + " + " + hexText(size) + " lies outside the " +
+                  flashSizeText(flash_.size) + " flash");
+}
+
 void FlashJob::readJob(const JobPlan& plan) {
   constexpr uint32_t kProgressStep = 1024;
+  checkInsideFlash(plan.address, plan.size);
   const std::string shown = displayFileName(plan.outFile);
   view_.setStatusText("Reading " + shown);
   view_.setProgressMax(static_cast<int>(plan.size));

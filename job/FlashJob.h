@@ -134,6 +134,8 @@ class FlashJob : private SessionReport {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
+  // Raises unless size bytes at address lie inside the connected chip's flash.
+  void checkInsideFlash(uint32_t address, uint32_t size) const;
   void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();

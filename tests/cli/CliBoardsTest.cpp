@@ -353,6 +353,20 @@ TEST_F(CliBoards, OnATerminalEachBoardHasOneLineRedrawnInPlace) {
   EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << err.str();
 }
 
+TEST_F(CliBoards, TheChipEventCarriesTheFlashSizeReadFromItsId) {
+  const std::string out8 = (dir / "r.bin").string();
+  ASSERT_EQ(run({"--json", "--port", "SIM", "--sim-flash-size", "8M", "read", "0", "16", out8}),
+            kExitOk)
+      << err.str();
+  const std::vector<JsonFields> events = parseJsonLines(out.str());
+  const auto chip = std::find_if(events.begin(), events.end(),
+                                 [](const JsonFields& e) { return e.at("event") == "chip"; });
+  ASSERT_NE(chip, events.end());
+  EXPECT_EQ(chip->at("flash_size"), "8388608");
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash-size", "3M", "read", "0", "16", out8}), kExitUsage);
+  EXPECT_NE(err.str().find("4M, 8M or 16M"), std::string::npos) << err.str();
+}
+
 TEST_F(CliBoards, JsonLinesCarryEveryEventWithThePortAndNothingElse) {
   const auto files = images();
   auto args = updateArgs(files);

@@ -141,5 +141,97 @@ TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
   EXPECT_TRUE(commandsOf(kOpFlashDeflEnd).empty());
 }
 
+// The flash's size comes from its JEDEC id once connected; addresses are checked against it.
+class FlashSize : public JobHarness {
+ protected:
+  static VirtualEsp32Options withFlash(uint32_t size, uint32_t jedecId = 0) {
+    VirtualEsp32Options options;
+    options.flashSize = size;
+    options.flashJedecId = jedecId;
+    return options;
+  }
+  explicit FlashSize(const VirtualEsp32Options& options) : JobHarness(options) {}
+
+  JobPlan readAt(uint32_t address, uint32_t size) {
+    JobPlan plan;
+    plan.kind = JobPlan::Kind::kRead;
+    plan.address = address;
+    plan.size = size;
+    plan.outFile = (dir / "high.bin").string();
+    plan.fastWrites = true;
+    return plan;
+  }
+  // A log line from line `from` on holds text.
+  bool logged(const std::string& text, size_t from = 0) const {
+    return std::any_of(log.lines().begin() + static_cast<std::ptrdiff_t>(from), log.lines().end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
+  uint32_t chipEventSize() const {
+    for (const JobEvent& e : view.events) {
+      if (e.kind == JobEvent::Kind::kChip) return e.size;
+    }
+    return 0;
+  }
+};
+
+class SixteenMegabytes : public FlashSize {
+ protected:
+  SixteenMegabytes() : FlashSize(withFlash(16u << 20)) {}
+};
+
+TEST_F(SixteenMegabytes, AreWrittenAndReadNearTheirEnd) {
+  const std::vector<uint8_t> image = patternBytes(70000, 8);
+  JobPlan write;
+  write.images = {{writeFile("high.bin", image), 0xF00000, false}};
+  write.fastWrites = true;
+  ASSERT_TRUE(job.run(write)) << (view.dialogs.empty() ? "" : view.dialogs.back().text);
+  EXPECT_EQ(flashAt(0xF00000, image.size()), image);
+  EXPECT_TRUE(logged(": 16 MB"));
+  EXPECT_EQ(chipEventSize(), 16u << 20);
+  // The stub is told the size, so that it accepts the addresses.
+  const std::vector<SimCommand> params = commandsOf(kOpSpiSetParams);
+  ASSERT_FALSE(params.empty());
+  EXPECT_EQ(le32(params.back().payload, 4), 16u << 20);
+
+  const JobPlan read = readAt(0xF00000, 70000);
+  ASSERT_TRUE(job.run(read));
+  EXPECT_EQ(readFile(read.outFile), image);
+}
+
+class FourMegabytes : public FlashSize {
+ protected:
+  FourMegabytes() : FlashSize(withFlash(4u << 20)) {}
+};
+
+TEST_F(FourMegabytes, RefuseAddressesPastTheirEndBeforeAnyFlashCommand) {
+  stayAtConnectSpeed();
+  EXPECT_FALSE(job.run(readAt(0xF00000, 0x1000)));
+  ASSERT_FALSE(view.dialogs.empty());
+  EXPECT_NE(view.dialogs.back().text.find("lies outside the 4 MB flash"), std::string::npos)
+      << view.dialogs.back().text;
+  EXPECT_TRUE(commandsOf(kOpReadFlash).empty());
+  EXPECT_EQ(chipEventSize(), 4u << 20);
+  EXPECT_FALSE(std::filesystem::exists(dir / "high.bin"));
+}
+
+// A capacity code no flash of these chips has: the row's 4 MB stay.
+class UnknownFlashId : public FlashSize {
+ protected:
+  UnknownFlashId() : FlashSize(withFlash(16u << 20, 0x2040EF)) {}
+};
+
+TEST_F(UnknownFlashId, KeepsFourMegabytesAndSaysSo) {
+  stayAtConnectSpeed();
+  EXPECT_FALSE(job.run(readAt(0xF00000, 0x1000)));
+  EXPECT_TRUE(logged("0x2040EF: size unknown, keeping 4 MB")) << log.lines().back();
+  EXPECT_EQ(chipEventSize(), 4u << 20);
+  // A flash that never answers reads as FF FF FF: the same.
+  chip.addFault({SimFaultKind::kNoFlashId});
+  const size_t from = log.lines().size();
+  EXPECT_FALSE(job.run(readAt(0xF00000, 0x1000)));
+  EXPECT_TRUE(logged("0xFFFFFF: size unknown, keeping 4 MB", from));
+  EXPECT_TRUE(commandsOf(kOpReadFlash).empty());
+}
+
 }  // namespace
 }  // namespace flintmoor::test
