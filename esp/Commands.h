@@ -130,13 +130,14 @@ inline constexpr CommandRule kFlashMd5Rule = {"SPI_FLASH_MD5", kSpiFlashMd5, 4, 
 inline constexpr CommandRule kReadFlashSlowRule = {"READ_FLASH_SLOW", kReadFlashSlow, 2,   false,
                                                    kAnyFrame,         kFixed,         100, 0};
 // The stub upload: size, blocks, block size, address; size, sequence, 0, 0, the block; the
-// "no run" flag and the entry point. Any answer counts.
+// "no run" flag and the entry point. Each must be answered with status 0: a damaged block must
+// never be followed by a jump into the half-loaded image.
 inline constexpr CommandRule kMemBeginRule = {"MEM_BEGIN", kMemBegin,    4, false,
-                                              kAnyFrame,   kGivenByChip, 0, 0};
-inline constexpr CommandRule kMemDataRule = {"MEM_DATA", kMemData,     4, true,
-                                             kAnyFrame,  kGivenByChip, 0, 0};
-inline constexpr CommandRule kMemEndRule = {"MEM_END", kMemEnd,      2, false,
-                                            kAnyFrame, kGivenByChip, 0, 0};
+                                              kStatusZero, kGivenByChip, 0, 0};
+inline constexpr CommandRule kMemDataRule = {"MEM_DATA",  kMemData,     4, true,
+                                             kStatusZero, kGivenByChip, 0, 0};
+inline constexpr CommandRule kMemEndRule = {"MEM_END",   kMemEnd,      2, false,
+                                            kStatusZero, kGivenByChip, 0, 0};
 
 }  // namespace command
 

@@ -128,6 +128,25 @@ TEST_F(FastStub, AReadWhoseAcknowledgementIsLostEndsInAnErrorAndNoFile) {
   expectJobEnded();
 }
 
+// A stub block the ROM took as damaged: no jump into the half-loaded stub, the job starts again
+// slower and ends OK; at the connect speed there is nothing slower and the job fails.
+TEST_F(FastStub, AFailedStubUploadGoesToTheSlowerSpeedNeverToTheJump) {
+  chip.addFault({SimFaultKind::kMemFail, 0});
+  const std::vector<uint8_t> image = patternBytes(20000, 9);
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  EXPECT_EQ(commandsOf(kOpMemEnd).size(), 1u) << "only the whole upload was started";
+  EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("retrying at 460800") != std::string::npos;
+  }));
+
+  stayAtConnectSpeed();
+  chip.addFault({SimFaultKind::kMemFail, 3});  // counted over every MEM_DATA: the next one
+  EXPECT_FALSE(job.run(writePlan(writeFile("a.bin", image), 0x10000)));
+  EXPECT_EQ(commandsOf(kOpMemEnd).size(), 1u);
+  EXPECT_EQ(failure().substr(0, 9), "Error MEM");
+}
+
 TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
   job.RomOnly = true;
   const std::vector<uint8_t> image = patternBytes(70000, 6);
