@@ -30,7 +30,10 @@ namespace flintmoor {
 namespace {
 
 // The fast speeds tried, in order, after the line failed at a faster one.
-constexpr uint32_t kFallbackBauds[] = {460800, 115200};
+constexpr uint32_t kFallbackBauds[] = {921600, 460800, 115200};
+// How often a stream with a block the chip received damaged is sent again from its begin before
+// the line counts as failed.
+constexpr int kStreamResends = 2;
 
 bool sizeFits(int index, uintmax_t size) {
   switch (index) {
@@ -512,6 +515,21 @@ uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t addr
 
 void FlashJob::writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
                            const std::string& file, uint32_t size) {
+  for (int resend = 1;; ++resend) {
+    try {
+      sendStream(part, address, offset, file, size);
+      return;
+    } catch (const LineError& e) {
+      if (e.fault() != TPacketFault::pfChecksum || resend > kStreamResends) throw;
+      log_.S(std::string(e.what()) + ": a block arrived damaged; writing " +
+             hexText(address + offset) + " again from its begin (" + std::to_string(resend) +
+             " of " + std::to_string(kStreamResends) + ")");
+    }
+  }
+}
+
+void FlashJob::sendStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                          const std::string& file, uint32_t size) {
   Loader& loader = session_.loader();
   const uint32_t blockSize = loader.caps().blockSize;
   const auto length = static_cast<uint32_t>(part.size());

@@ -101,8 +101,8 @@ class FlashJob : private SessionReport {
   // The front end keeps both buttons disabled while running() is true.
   // A job that fails once the line runs faster than the connect speed, with no answer or with
   // the chip reporting a damaged packet, starts again from the connect with the fast speed
-  // lowered to 460800, then 115200 bit/s (status "Retrying at N", and a log line); only the
-  // last attempt's failure is shown. The erase question is asked once.
+  // lowered to the next of 921600, 460800 and 115200 bit/s below it (status "Retrying at N",
+  // and a log line); only the last attempt's failure is shown. The erase question is asked once.
   bool ButStartClick(int tag, const std::array<std::string, 3>& files);
   // Runs any job, with the same error path and retries; true on success.
   bool run(const JobPlan& plan);
@@ -148,9 +148,12 @@ class FlashJob : private SessionReport {
   // The image's changed regions, each one compressed stream; returns the bytes written.
   uint32_t writeRegions(const std::vector<uint8_t>& image, uint32_t address,
                         const std::string& file);
-  // One zlib stream of `part`, the bytes at `offset` of the image of `size` bytes at `address`.
+  // One zlib stream of `part`, the bytes at `offset` of the image of `size` bytes at `address`;
+  // sent again from its begin, up to two times, when the chip reports a block arrived damaged.
   void writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
                    const std::string& file, uint32_t size);
+  void sendStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                  const std::string& file, uint32_t size);
   void sessionStatus(const std::string& text) override;
   void sessionEvent(const JobEvent& event) override;
   void sessionMac(const std::string& mac) override;

@@ -34,6 +34,10 @@ class FastStub : public JobHarness {
     plan.fastWrites = true;
     return plan;
   }
+  void fillFlashWith(uint8_t value) {
+    const auto bytes = chip.flash().bytes();
+    std::fill(bytes.begin(), bytes.end(), value);
+  }
   void fillFlash(uint32_t seed) {
     const auto bytes = chip.flash().bytes();
     const std::vector<uint8_t> fill = patternBytes(bytes.size(), seed);
@@ -145,6 +149,33 @@ TEST_F(FastStub, AFailedStubUploadGoesToTheSlowerSpeedNeverToTheJump) {
   EXPECT_FALSE(job.run(writePlan(writeFile("a.bin", image), 0x10000)));
   EXPECT_EQ(commandsOf(kOpMemEnd).size(), 1u);
   EXPECT_EQ(failure().substr(0, 9), "Error MEM");
+}
+
+// A slice answered with the stub's checksum error: its stream goes again from its begin, up to two
+// times, before the line counts as failed; here at the connect speed, the lowest there is.
+TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
+  stayAtConnectSpeed();
+  const std::vector<uint8_t> image = patternBytes(100000, 10);  // seven slices
+  const std::string file = writeFile("a.bin", image);
+  chip.addFault({SimFaultKind::kFlashFail, 1});
+  chip.addFault({SimFaultKind::kFlashFail, 3});  // the second slice of the first resend
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u);
+  EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("again from its begin (2 of 2)") != std::string::npos;
+  }));
+
+  // Three damaged in a row: the job fails, and reports no success.
+  fillFlashWith(0);
+  const size_t sent = commandsOf(kOpFlashDeflData).size();
+  for (uint32_t n = 0; n < 3; ++n) {
+    chip.addFault({SimFaultKind::kFlashFail, static_cast<uint32_t>(sent) + 2 * n});
+  }
+  EXPECT_FALSE(job.run(writePlan(file, 0x10000)));
+  EXPECT_EQ(job.outcome(), JobOutcome::kFailed);
+  EXPECT_EQ(failure(), "Error Flash");
+  EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u + 3u);
 }
 
 TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
