@@ -68,6 +68,7 @@ BENCH_REALTIME_SECONDS ?= 30
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target flash_bench flintmoor-cli
 	$(BUILD)/bench/flash_bench $(BENCH_IMAGE) 921600
+	$(BUILD)/bench/flash_bench $(BENCH_IMAGE) 2000000
 	sh bench/boards.sh $(BUILD) $(BENCH_IMAGE) $(BENCH_REALTIME_SECONDS)
 
 clean:

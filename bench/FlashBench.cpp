@@ -1,7 +1,8 @@
 // Throughput of the update job on the virtual ESP32, in virtual time: an application image written
 // through the ROM loader (first to a blank chip, then unchanged, then with one 64 KiB region
 // changed, and once over a chip full of other data) and through the flasher stub; and the image
-// read back through the ROM loader.
+// read back through the ROM loader; then the command line's write, read and chip erase through the
+// ROM loader and through the flasher stub's fast commands.
 // Usage: flash_bench APP_IMAGE [BAUD]
 #include <array>
 #include <cstdio>
@@ -176,6 +177,38 @@ int main(int argc, char** argv) {
   const double readSeconds = rom.runPlan(true, read);
   std::printf("%-44s %9.3f %12.1f %11.3f\n", "read the application back (whole job)", readSeconds,
               appKbit / readSeconds, appKbit / readSeconds / lineKbit);
+
+  // The command line's jobs: the application alone at 0x10000 (write), read back, the chip erased;
+  // through the ROM loader and through the flasher stub's fast commands, with the USB bridge's
+  // turnaround of the virtual chip's default timings.
+  std::printf("\ncommand line jobs (whole job each), bridge turnaround %lld us\n",
+              static_cast<long long>(SimTimings{}.bridgeLatencyUs));
+  auto writeApp = [&](const char* application, bool fast) {
+    JobPlan plan;
+    plan.images = {{(dir / application).string(), 0x10000, false}};
+    plan.eraseWholeBlocks = false;
+    plan.fastWrites = fast;
+    return plan;
+  };
+  JobPlan erase;
+  erase.kind = JobPlan::Kind::kErase;
+  for (const bool viaStub : {false, true}) {
+    const char* way = viaStub ? "stub" : "ROM ";
+    auto line = [&](const char* what, double seconds) {
+      const std::string name = std::string(way) + " " + what;
+      report(name.c_str(), seconds);
+    };
+    Bench b(baud);
+    line("write, blank chip", b.runPlan(!viaStub, writeApp("app.bin", true)));
+    line("write, unchanged", b.runPlan(!viaStub, writeApp("app.bin", true)));
+    line("write, one 64 KiB region changed", b.runPlan(!viaStub, writeApp("changed.bin", true)));
+    read.fastWrites = true;
+    line("read the image (1 MiB)", b.runPlan(!viaStub, read));
+    Bench over(baud);
+    for (uint8_t& byte : over.chip().flash().bytes()) byte = 0x5A;
+    line("write, over other data", over.runPlan(!viaStub, writeApp("app.bin", true)));
+    line("chip erase, full 4 MB flash", over.runPlan(!viaStub, erase));
+  }
 
   std::filesystem::remove_all(dir);
   return 0;

@@ -82,6 +82,7 @@ class JsonReport final : public Report {
         break;
       case JobEvent::Kind::kChip:
         o.add("chip", event->text);
+        if (event->size != 0) o.add("flash_size", event->size);
         break;
       case JobEvent::Kind::kMac:
         o.add("mac", event->text);

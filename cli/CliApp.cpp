@@ -237,6 +237,7 @@ class BoardRig {
     VirtualEsp32Options options;
     options.flashSize = defaultChip().flash.size;  // the chip table's, as the job assumes
     options.application = o.command == "monitor" || o.monitor.afterJob;  // its program talks
+    if (o.simFlashSize != 0) options.flashSize = o.simFlashSize;
     chip_ = std::make_unique<VirtualEsp32>(virtualClock_, options);
     if (o.simFlash) {
       flashFile_ = *o.simFlash;
@@ -485,8 +486,9 @@ int runJobs(const CliOptions& o, const CliStreams& s, const CliPlatform& platfor
 
   const std::vector<std::string> ports = resolvePorts(o, platform, *ini);
   const bool anySim = std::any_of(ports.begin(), ports.end(), isSimPort);
-  if (!anySim && (o.simFlash || !o.simFaults.empty() || o.realtime)) {
-    throw UsageError("--sim-flash, --sim-fault and --realtime go with --port SIM");
+  if (!anySim && (o.simFlash || o.simFlashSize != 0 || !o.simFaults.empty() || o.realtime)) {
+    throw UsageError(
+        "--sim-flash, --sim-flash-size, --sim-fault and --realtime go with --port SIM");
   }
   for (const BoardSimFault& f : o.simFaults) {
     if (!f.board.empty() && std::find(ports.begin(), ports.end(), f.board) == ports.end()) {

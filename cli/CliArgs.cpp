@@ -183,6 +183,7 @@ JobPlan planWrite(const CliOptions& o) {
   JobPlan plan;
   plan.images = o.images;
   plan.eraseWholeBlocks = false;
+  plan.fastWrites = true;
   return plan;
 }
 
@@ -191,6 +192,7 @@ JobPlan planEraseRegion(const CliOptions& o) {
   plan.kind = JobPlan::Kind::kEraseRegion;
   plan.address = o.address;
   plan.size = o.size;
+  plan.fastWrites = true;
   return plan;
 }
 
@@ -200,6 +202,7 @@ JobPlan planRead(const CliOptions& o) {
   plan.address = o.address;
   plan.size = o.size;
   plan.outFile = o.outFile;
+  plan.fastWrites = true;
   return plan;
 }
 
@@ -227,6 +230,13 @@ bool isSimPort(const std::string& name) {
   return digits[0] != '0' &&
          std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
          digits.size() <= 6;
+}
+
+uint32_t parseSimFlashSize(const std::string& text) {
+  if (text == "4M") return 4u << 20;
+  if (text == "8M") return 8u << 20;
+  if (text == "16M") return 16u << 20;
+  throw UsageError("--sim-flash-size must be 4M, 8M or 16M");
 }
 
 uint32_t parseFlashNumber(const std::string& text, const std::string& what) {
@@ -286,6 +296,8 @@ CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescript
       o.log = value();
     } else if (arg == "--sim-flash") {
       o.simFlash = value();
+    } else if (arg == "--sim-flash-size") {
+      o.simFlashSize = parseSimFlashSize(value());
     } else if (arg == "--sim-fault") {
       o.simFaults.push_back(parseBoardSimFault(value()));
     } else if (arg == "--realtime") {
@@ -367,11 +379,13 @@ std::string cliUsage() {
          "  --rom-only         write through the chip's ROM loader, without the flasher stub\n"
          "  --no-skip          through the ROM loader, write every 64 KiB region, also those\n"
          "                     the chip already holds\n"
-         "  --baud N           the fast line speed for this run (default: FastBaud of the\n"
-         "                     settings); when the line fails there, the job starts again at\n"
-         "                     460800, then 115200 bit/s\n"
+         "  --baud N           the fast line speed for this run, up to 5000000 where the port\n"
+         "                     can set it (default: FastBaud of the settings); when the line\n"
+         "                     fails there, the job starts again at the next of 921600,\n"
+         "                     460800 and 115200 bit/s below it\n"
          "  --sim-flash FILE   with SIM: load the flash from FILE if it exists, save it there\n"
          "                     (SIM:N uses FILE.N)\n"
+         "  --sim-flash-size 4M|8M|16M  with SIM: the virtual chip's flash size (default 4M)\n"
          "  --sim-fault [SIM:N=]NAME[:N]  with SIM: switch on a fault, for every virtual board\n"
          "                     or for one (" +
          faults +

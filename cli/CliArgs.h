@@ -81,6 +81,7 @@ struct CliOptions {
   std::optional<std::string> ini;
   std::optional<std::string> log;
   std::optional<std::string> simFlash;
+  uint32_t simFlashSize = 0;  // bytes of the virtual chip's flash; 0 for its default (4 MB)
   std::vector<BoardSimFault> simFaults;
   bool realtime = false;
   bool romOnly = false;

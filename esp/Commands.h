@@ -21,8 +21,11 @@ constexpr uint8_t kReadFlashSlow = 0x0E;
 constexpr uint8_t kChangeBaudrate = 0x0F;
 constexpr uint8_t kFlashDeflBegin = 0x10;
 constexpr uint8_t kFlashDeflData = 0x11;
+constexpr uint8_t kFlashDeflEnd = 0x12;
 constexpr uint8_t kSpiFlashMd5 = 0x13;
 constexpr uint8_t kEraseFlash = 0xD0;
+constexpr uint8_t kEraseRegion = 0xD1;
+constexpr uint8_t kReadFlash = 0xD2;
 
 // Which answers a command takes.
 enum class Accept : uint8_t {
@@ -110,6 +113,16 @@ inline constexpr CommandRule kFlashDataRule = {"FLASH_DATA", kFlashData, 4,    t
                                                kStatusZero,  kFixed,     2000, 0};
 inline constexpr CommandRule kFlashDeflDataRule = {"FLASH_DEFL_DATA", kFlashDeflData, 4,    true,
                                                    kStatusZero,       kPerKiB,        2000, 10};
+// The flasher stub's end of a compressed write: the flag (1 stays in the stub). It answers once the
+// writes still in progress are done (at most a 64 KiB block erased and written).
+inline constexpr CommandRule kFlashDeflEndRule = {"FLASH_DEFL_END", kFlashDeflEnd, 1,    false,
+                                                  kStatusZero,      kFixed,        5000, 0};
+// Address, size: the stub erases before it answers.
+inline constexpr CommandRule kEraseRegionRule = {"ERASE_REGION", kEraseRegion, 2,    false,
+                                                 kStatusZero,    kPer64KiB,    5000, 2000};
+// Address, length, packet size, packets in flight: the answer comes first, the data after it.
+inline constexpr CommandRule kReadFlashRule = {"READ_FLASH", kReadFlash, 4,    false,
+                                               kStatusZero,  kFixed,     3000, 0};
 // Address, size, two zero words. The ROM answers 32 hex digits, the stub 16 raw bytes.
 inline constexpr CommandRule kFlashMd5Rule = {"SPI_FLASH_MD5", kSpiFlashMd5, 4,    false,
                                               kAnyFrame,       kPerMiB,      5000, 2000};
@@ -117,13 +130,14 @@ inline constexpr CommandRule kFlashMd5Rule = {"SPI_FLASH_MD5", kSpiFlashMd5, 4, 
 inline constexpr CommandRule kReadFlashSlowRule = {"READ_FLASH_SLOW", kReadFlashSlow, 2,   false,
                                                    kAnyFrame,         kFixed,         100, 0};
 // The stub upload: size, blocks, block size, address; size, sequence, 0, 0, the block; the
-// "no run" flag and the entry point. Any answer counts.
+// "no run" flag and the entry point. Each must be answered with status 0: a damaged block must
+// never be followed by a jump into the half-loaded image.
 inline constexpr CommandRule kMemBeginRule = {"MEM_BEGIN", kMemBegin,    4, false,
-                                              kAnyFrame,   kGivenByChip, 0, 0};
-inline constexpr CommandRule kMemDataRule = {"MEM_DATA", kMemData,     4, true,
-                                             kAnyFrame,  kGivenByChip, 0, 0};
-inline constexpr CommandRule kMemEndRule = {"MEM_END", kMemEnd,      2, false,
-                                            kAnyFrame, kGivenByChip, 0, 0};
+                                              kStatusZero, kGivenByChip, 0, 0};
+inline constexpr CommandRule kMemDataRule = {"MEM_DATA",  kMemData,     4, true,
+                                             kStatusZero, kGivenByChip, 0, 0};
+inline constexpr CommandRule kMemEndRule = {"MEM_END",   kMemEnd,      2, false,
+                                            kStatusZero, kGivenByChip, 0, 0};
 
 }  // namespace command
 

@@ -1,6 +1,7 @@
 // The two loaders over the protocol object's commands.
 #include "esp/Loader.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -26,6 +27,15 @@ void Loader::eraseRegion(uint32_t, uint32_t) {
 }
 void Loader::readBlock(uint32_t, uint32_t, uint8_t*) {
   unsupported("flash read");
+}
+void Loader::read(uint32_t address, uint32_t size, uint8_t* out, const ReadProgress& progress) {
+  const uint32_t chunk = caps().readBlockSize;
+  for (uint32_t offset = 0; offset < size;) {
+    const uint32_t length = std::min(chunk, size - offset);
+    readBlock(address + offset, length, out + offset);
+    offset += length;
+    progress(offset);
+  }
 }
 void Loader::changeSpeed(uint32_t newBaud, uint32_t oldBaud) {
   esp_.changeBaud(newBaud, oldBaud);
@@ -85,6 +95,17 @@ void RomLoader::readBlock(uint32_t address, uint32_t size, uint8_t* out) {
 // Flasher stub
 
 LoaderCaps StubLoader::caps() const {
+  if (fast_) {
+    return {.compressedWrites = true,
+            .skipByMd5 = true,
+            .regionErase = true,
+            .chipErase = true,
+            .read = true,
+            .blockSize = TEsp::kStubBlock,
+            .readBlockSize = 0x10000,
+            .regionSize = 0x10000,
+            .joinRegions = true};
+  }
   return {
       .chipErase = true, .blockSize = 0x4000, .pauseAfterBlockMs = 50, .pauseAfterImageMs = 200};
 }
@@ -92,6 +113,36 @@ LoaderCaps StubLoader::caps() const {
 void StubLoader::start(const ChipDescription& chip) {
   esp_.Flash = chip.flash;
   esp_.installStub(chip.stub);
+  // The stub bounds every flash address by the size it is told.
+  if (fast_) esp_.spiSetParams();
+}
+
+void StubLoader::beginCompressed(uint32_t address, uint32_t size, uint32_t packedSize) {
+  if (!fast_) unsupported("compressed write");
+  esp_.stubDeflStart(address, size, packedSize, TEsp::kStubBlock);
+}
+
+void StubLoader::writeCompressed(const uint8_t* data, uint32_t size, uint32_t mayInflateTo) {
+  esp_.stubDeflWrite(data, size, mayInflateTo);
+}
+
+void StubLoader::endCompressed() {
+  esp_.stubDeflEnd();
+}
+
+void StubLoader::eraseRegion(uint32_t address, uint32_t size) {
+  if (!fast_) unsupported("region erase");
+  esp_.eraseRegion(address, size);
+}
+
+void StubLoader::readBlock(uint32_t address, uint32_t size, uint8_t* out) {
+  read(address, size, out, [](uint32_t) {});
+}
+
+// One stream for the whole range.
+void StubLoader::read(uint32_t address, uint32_t size, uint8_t* out, const ReadProgress& progress) {
+  if (!fast_) unsupported("flash read");
+  esp_.readFlash(address, size, out, progress);
 }
 
 void StubLoader::begin(uint32_t address, uint32_t size, bool wholeBlocks) {

@@ -80,10 +80,20 @@ void PacketLink::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com,
   }
   if (checksum) Request.Chksum = *checksum;
 
-  const auto* raw = reinterpret_cast<const uint8_t*>(&Request);
+  LastFault = TPacketFault::pfNone;
+  com_.cPort.ClearBuffer(true, true);
+  writeFrame(reinterpret_cast<const uint8_t*>(&Request), size_t(cnt) + 8);
+}
+
+void PacketLink::sendFrame(const uint8_t* ptr, uint16_t cnt) {
+  if (cnt > sizeof(Request)) throw std::length_error("frame larger than a request");
+  writeFrame(ptr, cnt);
+}
+
+void PacketLink::writeFrame(const uint8_t* raw, size_t cnt) {
   size_t n = 0;
   IoBuf[n++] = kEnd;
-  for (size_t i = 0; i < size_t(cnt) + 8; ++i) {
+  for (size_t i = 0; i < cnt; ++i) {
     const uint8_t b = raw[i];
     if (b == kEnd) {
       IoBuf[n++] = kEsc;
@@ -96,9 +106,6 @@ void PacketLink::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com,
     }
   }
   IoBuf[n++] = kEnd;
-
-  LastFault = TPacketFault::pfNone;
-  com_.cPort.ClearBuffer(true, true);
   com_.cPort.Write(IoBuf, n);
 }
 

@@ -115,6 +115,10 @@ class PacketLink {
   void sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com,
                   std::optional<uint32_t> checksum = {});
 
+  // Sends `cnt` bytes at ptr as one bare frame (no packet header) and purges nothing: the
+  // acknowledgements of a streamed read, while the chip's data keeps arriving.
+  void sendFrame(const uint8_t* ptr, uint16_t cnt);
+
   // Reads one frame. Timeout bounds each byte, in milliseconds. Bytes before the first END are
   // skipped, and so are empty frames (END END), at most 65535 such bytes in all and for less
   // than twice Timeout; a frame longer than the response is read to its END under the same bounds
@@ -150,6 +154,7 @@ class PacketLink {
   SkippedBytes* SkipCapture = nullptr;
 
  private:
+  void writeFrame(const uint8_t* raw, size_t cnt);
   int32_t readAnswer(int32_t timeout);
   TPacketFault answerFault(int32_t count) const;
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 
 #include "esp/Chip.h"
@@ -114,6 +115,31 @@ class TEsp {
   // out on success; "Error Read Flash" without a well-formed answer with status 0.
   static constexpr uint32_t kReadSlowChunk = 64;
   void readFlashSlow(uint32_t addr, uint32_t size, uint8_t* out);
+
+  // --- The flasher stub's fast commands (esp/StubCommands.cpp).
+
+  // FLASH_DEFL_BEGIN for the stub: ImageSize bytes at Offset as one zlib stream of CompressedSize
+  // bytes in blocks of BlockSize; the stub erases as the blocks arrive. Logged as flashDeflStart;
+  // needs status 0, "Error Flash Start". Sequence := 0.
+  void stubDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t CompressedSize,
+                     uint32_t BlockSize);
+  // FLASH_DEFL_DATA of one slice of at most kStubBlock bytes; the stub answers once it has the
+  // slice whole and inflates and writes it while the next one comes. Errors as flashWrite.
+  static constexpr uint32_t kStubBlock = 0x4000;
+  void stubDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo);
+  // FLASH_DEFL_END staying in the stub: waits for the writes in progress and reports theirs.
+  // "Error Flash End".
+  void stubDeflEnd();
+  // ERASE_REGION of size bytes at address (both 4 KiB-aligned). "Error Erase Region".
+  void eraseRegion(uint32_t address, uint32_t size);
+  // READ_FLASH of size bytes at address into out: the data streams in packets of kReadPacket
+  // bytes, each acknowledged with the bytes received so far, then the stub's MD5 of the range,
+  // which must match what arrived. "Error Read Flash" for a refusal, a packet missing or too long,
+  // or a digest that differs. onPacket(bytes so far) after each packet (it may raise).
+  static constexpr uint32_t kReadPacket = 4096;
+  static constexpr uint32_t kReadInFlight = 4;
+  void readFlash(uint32_t address, uint32_t size, uint8_t* out,
+                 const std::function<void(uint32_t)>& onPacket);
 
   // --- Flasher stub upload: MEM_BEGIN/MEM_DATA per segment, MEM_END, then the "OHAI" greeting.
   // The image is read (and checked) before anything is sent. The ESP32 variant uses 6144-byte

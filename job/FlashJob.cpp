@@ -30,7 +30,10 @@ namespace flintmoor {
 namespace {
 
 // The fast speeds tried, in order, after the line failed at a faster one.
-constexpr uint32_t kFallbackBauds[] = {460800, 115200};
+constexpr uint32_t kFallbackBauds[] = {921600, 460800, 115200};
+// How often a stream with a block the chip received damaged is sent again from its begin before
+// the line counts as failed.
+constexpr int kStreamResends = 2;
 
 bool sizeFits(int index, uintmax_t size) {
   switch (index) {
@@ -297,10 +300,12 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
   options.fastBaud = fastBaud;
   options.romOnly = RomOnly;
   options.virtualChip = VirtualChip;
+  options.fastCommands = plan.fastWrites;
+  options.detectFlashSize = plan.fastWrites;
   options.needs.regionErase = plan.kind == Kind::kEraseRegion;
   options.needs.read = plan.kind == Kind::kRead;
   session_.open(options, *this);
-  flash_ = session_.chip()->flash;
+  flash_ = session_.flash();
 
   switch (plan.kind) {
     case Kind::kErase:
@@ -339,6 +344,7 @@ void FlashJob::eraseJob() {
 }
 
 void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
+  checkInsideFlash(address, size);
   if (!eraseAnswer_) {
     eraseAnswer_ =
         view_.execute("Erase " + std::to_string(size) + " bytes at " + hexText(address) + "?",
@@ -354,26 +360,30 @@ void FlashJob::eraseRegionJob(uint32_t address, uint32_t size) {
   view_.idle();
 }
 
+void FlashJob::checkInsideFlash(uint32_t address, uint32_t size) const {
+  if (address < flash_.size && size <= flash_.size - address) return;
+  throw Exception(hexText(address) + " + " + hexText(size) + " lies outside the " +
+                  flashSizeText(flash_.size) + " flash");
+}
+
 void FlashJob::readJob(const JobPlan& plan) {
   constexpr uint32_t kProgressStep = 1024;
+  checkInsideFlash(plan.address, plan.size);
   const std::string shown = displayFileName(plan.outFile);
   view_.setStatusText("Reading " + shown);
   event(JobEvent::Kind::kReadBegin, plan.outFile, plan.address, plan.size);
   pump();
   std::vector<uint8_t> data(plan.size);
-  Loader& loader = session_.loader();
-  const uint32_t chunk = loader.caps().readBlockSize;
-  for (uint32_t offset = 0; offset < plan.size;) {
-    const uint32_t length = std::min(chunk, plan.size - offset);
-    loader.readBlock(plan.address + offset, length, data.data() + offset);
-    offset += length;
-    if (offset % kProgressStep == 0 || offset == plan.size) {
+  uint32_t shownAt = 0;
+  session_.loader().read(plan.address, plan.size, data.data(), [&](uint32_t offset) {
+    if (offset - shownAt >= kProgressStep || offset == plan.size) {
+      shownAt = offset;
       event(JobEvent::Kind::kReadProgress, plan.outFile, plan.address, plan.size, offset);
       pump();
     } else {
       checkStop();
     }
-  }
+  });
   verify(data, plan.address, plan.outFile);
   saveFileAtomically(plan.outFile, data);
   log_.S("Read " + std::to_string(plan.size) + " bytes at " + hexText(plan.address) + " into " +
@@ -465,29 +475,60 @@ uint32_t FlashJob::writeRegions(const std::vector<uint8_t>& image, uint32_t addr
     pump();
   }
 
-  // Each changed region is one zlib stream; progress counts the share of the region that the
-  // blocks sent so far complete.
-  for (uint32_t offset = 0, region = 0; offset < size; offset += kRegionSize, ++region) {
-    const uint32_t length = std::min(kRegionSize, size - offset);
+  // Each changed region is one zlib stream (or each run of them, where the loader joins them);
+  // progress counts the share of the stream that the blocks sent so far complete.
+  const uint32_t regions = static_cast<uint32_t>(unchanged.size());
+  for (uint32_t region = 0; region < regions;) {
+    const uint32_t offset = region * kRegionSize;
     if (unchanged[region]) {
-      event(JobEvent::Kind::kImageUnchanged, file, address, size, offset + length);
+      event(JobEvent::Kind::kImageUnchanged, file, address, size,
+            std::min(size, offset + kRegionSize));
       pump();
+      ++region;
       continue;
     }
-    const std::vector<uint8_t> packed = zlibCompress(bytes.subspan(offset, length));
-    const auto packedSize = static_cast<uint32_t>(packed.size());
-    loader.beginCompressed(address + offset, length, packedSize);
-    for (uint32_t sent = 0; sent < packedSize;) {
-      const uint32_t block = std::min(caps.blockSize, packedSize - sent);
-      const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
-      pump();
-      loader.writeCompressed(packed.data() + sent, block, length);
-      event(JobEvent::Kind::kImageProgress, file, address, size,
-            offset + static_cast<uint32_t>(done));
-      sent += block;
-    }
+    uint32_t last = region + 1;
+    while (caps.joinRegions && last < regions && !unchanged[last]) ++last;
+    const uint32_t end = std::min(size, last * kRegionSize);
+    writeStream(bytes.subspan(offset, end - offset), address, offset, file, size);
+    region = last;
   }
   return size - skipped;
+}
+
+void FlashJob::writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                           const std::string& file, uint32_t size) {
+  for (int resend = 1;; ++resend) {
+    try {
+      sendStream(part, address, offset, file, size);
+      return;
+    } catch (const LineError& e) {
+      if (e.fault() != TPacketFault::pfChecksum || resend > kStreamResends) throw;
+      log_.S(std::string(e.what()) + ": a block arrived damaged; writing " +
+             hexText(address + offset) + " again from its begin (" + std::to_string(resend) +
+             " of " + std::to_string(kStreamResends) + ")");
+    }
+  }
+}
+
+void FlashJob::sendStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                          const std::string& file, uint32_t size) {
+  Loader& loader = session_.loader();
+  const uint32_t blockSize = loader.caps().blockSize;
+  const auto length = static_cast<uint32_t>(part.size());
+  const std::vector<uint8_t> packed = zlibCompress(part);
+  const auto packedSize = static_cast<uint32_t>(packed.size());
+  loader.beginCompressed(address + offset, length, packedSize);
+  for (uint32_t sent = 0; sent < packedSize;) {
+    const uint32_t block = std::min(blockSize, packedSize - sent);
+    const uint64_t done = uint64_t{length} * (sent + block) / packedSize;
+    pump();
+    loader.writeCompressed(packed.data() + sent, block, length);
+    event(JobEvent::Kind::kImageProgress, file, address, size,
+          offset + static_cast<uint32_t>(done));
+    sent += block;
+  }
+  loader.endCompressed();
 }
 
 void FlashJob::verify(const std::vector<uint8_t>& image, uint32_t address,

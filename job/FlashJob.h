@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,8 +58,8 @@ struct JobPlan {
   enum class Kind {
     kErase,        // the whole flash, after the confirmation
     kWrite,        // `images`, in order (the update writes the three images this way)
-    kEraseRegion,  // `size` bytes at `address`, after the confirmation, through the ROM loader
-    kRead,         // `size` bytes at `address` into `outFile`, through the ROM loader
+    kEraseRegion,  // `size` bytes at `address`, after the confirmation
+    kRead,         // `size` bytes at `address` into `outFile`
   };
   Kind kind = Kind::kWrite;
   std::vector<ImageToWrite> images;
@@ -69,6 +70,9 @@ struct JobPlan {
   uint32_t address = 0;
   uint32_t size = 0;
   std::string outFile;
+  // Through the flasher stub's fast commands (compressed writes answered as they arrive, its
+  // region erase and streamed read); false keeps the update's and erase's plain stub path.
+  bool fastWrites = false;
 };
 
 // How the last job ended.
@@ -97,8 +101,8 @@ class FlashJob : private SessionReport {
   // The front end keeps both buttons disabled while running() is true.
   // A job that fails once the line runs faster than the connect speed, with no answer or with
   // the chip reporting a damaged packet, starts again from the connect with the fast speed
-  // lowered to 460800, then 115200 bit/s (status "Retrying at N", and a log line); only the
-  // last attempt's failure is shown. The erase question is asked once.
+  // lowered to the next of 921600, 460800 and 115200 bit/s below it (status "Retrying at N",
+  // and a log line); only the last attempt's failure is shown. The erase question is asked once.
   bool ButStartClick(int tag, const std::array<std::string, 3>& files);
   // Runs any job, with the same error path and retries; true on success.
   bool run(const JobPlan& plan);
@@ -130,6 +134,8 @@ class FlashJob : private SessionReport {
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
   void readJob(const JobPlan& plan);
+  // Raises unless size bytes at address lie inside the connected chip's flash.
+  void checkInsideFlash(uint32_t address, uint32_t size) const;
   void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();
@@ -142,6 +148,12 @@ class FlashJob : private SessionReport {
   // The image's changed regions, each one compressed stream; returns the bytes written.
   uint32_t writeRegions(const std::vector<uint8_t>& image, uint32_t address,
                         const std::string& file);
+  // One zlib stream of `part`, the bytes at `offset` of the image of `size` bytes at `address`;
+  // sent again from its begin, up to two times, when the chip reports a block arrived damaged.
+  void writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                   const std::string& file, uint32_t size);
+  void sendStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
+                  const std::string& file, uint32_t size);
   void sessionStatus(const std::string& text) override;
   void sessionEvent(const JobEvent& event) override;
   void sessionMac(const std::string& mac) override;

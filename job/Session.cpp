@@ -1,7 +1,9 @@
 // The session with one chip: connect, identify, MAC, speed, loader; reset and close.
 #include "job/Session.h"
 
+#include "base/Text.h"
 #include "comio/uComIo.h"
+#include "esp/FlashId.h"
 #include "esp/StubResource.h"
 #include "esp/uEsp.h"
 #include "job/ComEsp.h"
@@ -40,11 +42,18 @@ void Session::open(const SessionOptions& options, SessionReport& report) {
 
   chip_ = connection_.identify();
   identified_ = true;
+  flash_ = chip_ != nullptr ? chip_->flash : defaultChip().flash;
+  const bool supported = chip_ != nullptr && chip_->jobsSupported;
+  if (supported && options.detectFlashSize) detectFlashSize();
   const std::string name = chip_ != nullptr ? chip_->name : "";
   if (!name.empty()) {
-    report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kChip, .text = name, .file = {}});
+    report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kChip,
+                                 .text = name,
+                                 .file = {},
+                                 .address = 0,
+                                 .size = flash_.size});
   }
-  if (chip_ == nullptr || !chip_->jobsSupported) throw Exception("Controller Error: " + name);
+  if (!supported) throw Exception("Controller Error: " + name);
 
   const std::string mac = connection_.readMac(*chip_);
   report.sessionMac(mac);
@@ -55,11 +64,27 @@ void Session::open(const SessionOptions& options, SessionReport& report) {
   speedRaised_ = com_.cPort.customBaudRate() != connBaud;
 
   log_.S(std::string("Writing through the ") + loader_->name());
-  loader_->start(*chip_);
+  ChipDescription chip = *chip_;
+  chip.flash = flash_;
+  loader_->start(chip);
+}
+
+void Session::detectFlashSize() {
+  // The ROM wakes the flash when it attaches it; the read-id command needs it awake.
+  esp_.romSpiAttach();
+  const uint32_t id = readFlashJedecId(esp_);
+  const uint32_t size = flashSizeOfJedecId(id);
+  const std::string idText = "Flash JEDEC id " + hexText(id);
+  if (size == 0) {
+    log_.S(idText + ": size unknown, keeping " + flashSizeText(flash_.size));
+    return;
+  }
+  log_.S(idText + ": " + flashSizeText(size));
+  flash_.size = size;
 }
 
 std::unique_ptr<Loader> Session::chooseLoader(const SessionOptions& options) const {
-  auto stub = std::make_unique<StubLoader>(esp_);
+  auto stub = std::make_unique<StubLoader>(esp_, options.fastCommands);
   // A placeholder stub would not run on a real chip; the virtual chip takes it as its stub.
   const bool stubRuns = !stubIsPlaceholder() || options.virtualChip;
   if (!options.romOnly && stubRuns && covers(stub->caps(), options.needs)) return stub;

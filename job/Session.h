@@ -38,10 +38,12 @@ class SessionReport {
 
 struct SessionOptions {
   std::string port;
-  uint32_t fastBaud = 0;     // bit/s; the connect speed leaves the line as it is
-  bool romOnly = false;      // never the flasher stub
-  bool virtualChip = false;  // the port leads to the virtual chip (which runs any stub image)
-  LoaderCaps needs;          // what the operation needs of the loader beyond plain writes
+  uint32_t fastBaud = 0;         // bit/s; the connect speed leaves the line as it is
+  bool romOnly = false;          // never the flasher stub
+  bool fastCommands = false;     // the flasher stub's fast commands (StubLoader's fast form)
+  bool detectFlashSize = false;  // read the flash's JEDEC id; its size replaces the row's
+  bool virtualChip = false;      // the port leads to the virtual chip (which runs any stub image)
+  LoaderCaps needs;              // what the operation needs of the loader beyond plain writes
 };
 
 class Session {
@@ -64,17 +66,22 @@ class Session {
   // The chip was asked for its identity in the last open().
   bool identified() const { return identified_; }
   Loader& loader() { return *loader_; }
+  // The connected chip's flash: the row's, with the detected size where it was detected.
+  const FlashGeometry& flash() const { return flash_; }
   // The line runs faster than the connect speed: a line failure may be the speed's.
   bool speedRaised() const { return speedRaised_; }
 
  private:
   std::unique_ptr<Loader> chooseLoader(const SessionOptions& options) const;
+  // Reads the flash's JEDEC id through the ROM loader and sets flash_'s size from it.
+  void detectFlashSize();
 
   TComIo& com_;
   TEsp& esp_;
   TComEsp& connection_;
   Log& log_;
   const ChipDescription* chip_ = nullptr;
+  FlashGeometry flash_ = defaultChip().flash;
   std::unique_ptr<Loader> loader_;
   bool speedRaised_ = false;
   bool identified_ = false;

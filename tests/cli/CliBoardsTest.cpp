@@ -259,7 +259,8 @@ TEST_F(CliBoards, AnInterruptedOrFailedReadLeavesNoFile) {
   const std::string backup = (dir / "backup.bin").string();
   std::atomic<int> asked{0};
   platform.interrupted = [&] { return ++asked > 50; };
-  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", flashFile(), "read", "0", "0x10000", backup}),
+  // The stub streams 4 KiB packets, each a point where the read may stop: 64 of them.
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash", flashFile(), "read", "0", "0x40000", backup}),
             kExitInterrupted);
   EXPECT_EQ(linesOf(out.str()).back(), "Interrupted");
   EXPECT_FALSE(std::filesystem::exists(backup));
@@ -350,6 +351,20 @@ TEST_F(CliBoards, OnATerminalEachBoardHasOneLineRedrawnInPlace) {
   EXPECT_EQ(runCli({"--port", "SIM:1", "--port", "SIM:2", "erase", "--yes"}, plain, platform),
             kExitOk);
   EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << err.str();
+}
+
+TEST_F(CliBoards, TheChipEventCarriesTheFlashSizeReadFromItsId) {
+  const std::string out8 = (dir / "r.bin").string();
+  ASSERT_EQ(run({"--json", "--port", "SIM", "--sim-flash-size", "8M", "read", "0", "16", out8}),
+            kExitOk)
+      << err.str();
+  const std::vector<JsonFields> events = parseJsonLines(out.str());
+  const auto chip = std::find_if(events.begin(), events.end(),
+                                 [](const JsonFields& e) { return e.at("event") == "chip"; });
+  ASSERT_NE(chip, events.end());
+  EXPECT_EQ(chip->at("flash_size"), "8388608");
+  EXPECT_EQ(run({"--port", "SIM", "--sim-flash-size", "3M", "read", "0", "16", out8}), kExitUsage);
+  EXPECT_NE(err.str().find("4M, 8M or 16M"), std::string::npos) << err.str();
 }
 
 TEST_F(CliBoards, JsonLinesCarryEveryEventWithThePortAndNothingElse) {

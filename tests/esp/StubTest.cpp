@@ -106,8 +106,8 @@ TEST_F(StubTest, OtherLengthsAreReadAndEveryFixedByteIsChecked) {
   EXPECT_TRUE(line.writes().empty());
 }
 
-TEST_F(StubTest, UploadsTheEsp32StubExactlyAndAcceptsFailingStatus) {
-  line.answerNext(failed(0x05, 0x05));  // a failing status does not stop the upload
+TEST_F(StubTest, UploadsTheEsp32StubExactly) {
+  line.answerNext(ok(0x05));
   line.answerNext(ok(0x07));
   line.answerNext(ok(0x05));
   line.answerNext(ok(0x07));
@@ -126,7 +126,7 @@ TEST_F(StubTest, UploadsTheEsp32StubExactlyAndAcceptsFailingStatus) {
 
   // Four replies dumped (not the one to MEM_END), then the greeting.
   ASSERT_EQ(log.lines().size(), 5u);
-  EXPECT_EQ(log.lines()[0], "0000:  01 05 02 00 00 00 00 00 01 05 .. .. .. .. .. ..  ..........");
+  EXPECT_EQ(log.lines()[0], "0000:  01 05 04 00 00 00 00 00 00 00 00 00 .. .. .. ..  ............");
   EXPECT_EQ(log.lines()[4], "0000:  4F 48 41 49 .. .. .. .. .. .. .. .. .. .. .. ..  OHAI");
 }
 
@@ -140,6 +140,21 @@ TEST_F(StubTest, GreetingMustBeFourBytesOfOhai) {
   const Bytes badEscape = {0xC0, 'O', 0xDB, 'H', 'A', 'I', 0xC0};
   answerAll(5, badEscape);
   EXPECT_EQ(uploadMessage(image_), "Error ENTRY");
+}
+
+// A block the chip did not take must never be followed by the jump: the upload stops at the first
+// failing status with that command's text, and MEM_END is never sent.
+TEST_F(StubTest, AFailingStatusStopsTheUploadBeforeTheJump) {
+  const char* expected[] = {"Error MEM_BEGIN", "Error MEM_DATA", "Error MEM_BEGIN",
+                            "Error MEM_DATA", "Error MEM_END"};
+  for (size_t failing = 0; failing < 5; ++failing) {
+    const size_t before = line.packets().size();
+    for (size_t i = 0; i < failing; ++i) line.answerNext(ok(uploadOp(i, 5)));
+    line.answerNext(cat(failed(uploadOp(failing, 5), 0x05), greeting("OHAI")));
+    EXPECT_EQ(uploadMessage(image_), expected[failing]);
+    EXPECT_EQ(line.packets().size() - before, failing + 1) << "nothing sent after the failure";
+    clock.sleepMs(1000);
+  }
 }
 
 TEST_F(StubTest, EachMissingReplyHasItsText) {

@@ -97,8 +97,11 @@ inline std::string wayName(const ::testing::TestParamInfo<bool>& info) {
 
 class JobHarness : public ::testing::Test {
  protected:
-  JobHarness()
-      : com(
+  JobHarness() : JobHarness(VirtualEsp32Options{}) {}
+  // A virtual chip with other options (its flash size, its flash's id).
+  explicit JobHarness(const VirtualEsp32Options& options)
+      : chip(clock, options),
+        com(
             clock,
             [this](const std::string&) -> std::unique_ptr<SerialDevice> {
               return std::make_unique<RenamedSimDevice>(chip);

@@ -41,7 +41,8 @@ TEST(MonitorText, Utf8PassesWholeEvenSplitWhileBrokenBytesAndControlsAreEscaped)
   MonitorText t(false);
   // "é" and "€" split across chunks; a lone continuation byte, a lead byte cut by an ASCII byte,
   // a byte that never starts UTF-8; BEL, NUL and DEL; a tab passes.
-  const Fed f = feedAll(t, {"caf\xC3", "\xA9 \xE2\x82", "\xAC|\x80|\xC3x|\xFF|\x07\x00\x7F|\t\n"sv});
+  const Fed f =
+      feedAll(t, {"caf\xC3", "\xA9 \xE2\x82", "\xAC|\x80|\xC3x|\xFF|\x07\x00\x7F|\t\n"sv});
   ASSERT_EQ(f.lines.size(), 1u);
   EXPECT_EQ(f.lines[0], "caf\xC3\xA9 \xE2\x82\xAC|\\x80|\\xC3x|\\xFF|\\x07\\x00\\x7F|\t");
   EXPECT_EQ(f.show, f.lines[0] + "\n");

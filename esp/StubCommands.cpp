@@ -1,0 +1,87 @@
+// The flasher stub's fast commands: compressed writes in 16 KiB slices, its region erase, and the
+// streamed read with acknowledgements (stub/StubProtocol.h has the protocol).
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "base/Error.h"
+#include "base/Md5.h"
+#include "base/Text.h"
+#include "esp/uEsp.h"
+#include "log/Log.h"
+#include "stub/StubProtocol.h"
+
+namespace flintmoor {
+
+namespace {
+
+static_assert(TEsp::kStubBlock == kStubMaxBlock);
+static_assert(TEsp::kReadPacket <= kStubReadMaxPacket &&
+              TEsp::kReadInFlight <= kStubReadMaxInFlight);
+
+// The longest the stub may stay silent within a streamed read: a packet's bytes follow each other.
+constexpr int32_t kReadPacketTimeoutMs = 1000;
+
+}  // namespace
+
+void TEsp::stubDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t CompressedSize,
+                         uint32_t BlockSize) {
+  const uint32_t blocks = uint32_t((uint64_t(CompressedSize) + BlockSize - 1) / BlockSize);
+  logFlashBegin(Offset, blocks, ImageSize);
+  log_.F("ZIP: %d", {CompressedSize});
+  OutBuf.clear().word(ImageSize).word(blocks).word(BlockSize).word(Offset);
+  const CommandRule& rule = command::kFlashDeflBeginRule;
+  require(rule, rule.timeoutMs(), "Error Flash Start");
+  Sequence = 0;
+}
+
+void TEsp::stubDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo) {
+  if (size > kStubBlock) throw Exception("Error Flash Write");
+  const CommandRule& rule = command::kFlashDeflDataRule;
+  writeBlock(rule, ptr, size, rule.timeoutMs(mayInflateTo));
+}
+
+void TEsp::stubDeflEnd() {
+  OutBuf.clear().word(1);
+  const CommandRule& rule = command::kFlashDeflEndRule;
+  const Reply r = exchange(rule, rule.timeoutMs());
+  if (!r.accepted) {
+    if (r.hasError()) log_.F("END: %d = %02x", {r.status(), r.error()});
+    link_.fail(r, "Error Flash End");
+  }
+}
+
+void TEsp::eraseRegion(uint32_t address, uint32_t size) {
+  OutBuf.clear().word(address).word(size);
+  const CommandRule& rule = command::kEraseRegionRule;
+  require(rule, rule.timeoutMs(size), "Error Erase Region");
+}
+
+void TEsp::readFlash(uint32_t address, uint32_t size, uint8_t* out,
+                     const std::function<void(uint32_t)>& onPacket) {
+  OutBuf.clear().word(address).word(size).word(kReadPacket).word(kReadInFlight);
+  const CommandRule& rule = command::kReadFlashRule;
+  require(rule, rule.timeoutMs(), "Error Read Flash");
+  const auto* frame = reinterpret_cast<const uint8_t*>(&link_.response());
+  for (uint32_t got = 0; got < size;) {
+    const int32_t count = link_.getPacket(kReadPacketTimeoutMs, false);
+    if (count <= 0) link_.fail(link_.reply(count), "Error Read Flash");
+    const uint32_t want = std::min(kReadPacket, size - got);
+    if (uint32_t(count) != want) throw LineError("Error Read Flash", TPacketFault::pfNoFrame);
+    std::memcpy(out + got, frame, want);
+    got += want;
+    const std::array<uint8_t, 4> ack = {uint8_t(got), uint8_t(got >> 8), uint8_t(got >> 16),
+                                        uint8_t(got >> 24)};
+    link_.sendFrame(ack.data(), uint16_t(ack.size()));
+    onPacket(got);
+  }
+  const int32_t count = link_.getPacket(kReadPacketTimeoutMs, false);
+  if (count <= 0) link_.fail(link_.reply(count), "Error Read Flash");
+  const std::array<uint8_t, 16> sum = md5(std::span<const uint8_t>(out, size));
+  if (count != 16 || std::memcmp(frame, sum.data(), sum.size()) != 0) {
+    log_.S("Read " + hexText(address) + ": the stub's digest differs from the bytes received");
+    throw LineError("Error Read Flash", TPacketFault::pfChecksum);
+  }
+}
+
+}  // namespace flintmoor
