@@ -332,7 +332,10 @@ CliOptions parseCliArgs(const std::vector<std::string>& args, const ChipDescript
                                 [&](const CliCommand& r) { return o.command == r.name; });
   if (row == rows.end()) throw UsageError("unknown command " + o.command);
   o.row = &*row;
-  row->parse(o, operands, chip.flash);
+  // The flash's own size is known only once connected: until then, the largest the chip addresses.
+  FlashGeometry bound = chip.flash;
+  bound.size = chip.largestFlash;
+  row->parse(o, operands, bound);
   checkMonitorArgs(o);
   if (o.yes && !row->confirms) throw UsageError("--yes goes with erase and erase-region");
   if (o.patchHeader && !row->patchHeader) throw UsageError("--patch-header goes with write");

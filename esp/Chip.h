@@ -48,6 +48,9 @@ struct ChipDescription {
   uint32_t macHighRegister;
   bool macHighFirst;  // the order the two MAC words are read in
   FlashGeometry flash;
+  // The largest flash the chip addresses, bytes: what addresses are checked against before the
+  // flash's own size is detected.
+  uint32_t largestFlash;
   bool jobsSupported;  // the flash jobs run on it (others are named and refused)
   StubUpload stub;
 };

@@ -54,15 +54,20 @@ std::string openError(const std::string& name, const std::string& reason) {
 
 // Reads a whole image that must fit the flash from `address` on; a larger file is refused before
 // it is read (its length would not even fit the write commands' 32-bit size).
+// Raises "Image too large" when `size` bytes at `address` do not fit the flash.
+void checkImageFits(const std::string& name, uintmax_t size, uint32_t address, uint32_t flashSize) {
+  if (size > flashSize - std::min(address, flashSize)) {
+    throw Exception("Image too large: \"" + name + "\" does not fit the " +
+                    flashSizeText(flashSize) + " flash at " + hexText(address));
+  }
+}
+
 std::vector<uint8_t> loadFile(const std::string& name, uint32_t address, uint32_t flashSize) {
   const std::filesystem::path path = pathOf(name);
   std::error_code ec;
   const uintmax_t size = std::filesystem::file_size(path, ec);
   if (ec) throw Exception(openError(name, ec.message()));
-  if (size > flashSize - std::min(address, flashSize)) {
-    throw Exception("Image too large: \"" + name + "\" does not fit the " +
-                    flashSizeText(flashSize) + " flash at " + hexText(address));
-  }
+  checkImageFits(name, size, address, flashSize);
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -312,6 +317,7 @@ void FlashJob::runJob(const JobPlan& plan, uint32_t fastBaud) {
       eraseJob();
       break;
     case Kind::kWrite:
+      checkImagesInsideFlash(plan.images);
       for (const ImageToWrite& image : plan.images) FlashImage(image, plan.eraseWholeBlocks);
       break;
     case Kind::kEraseRegion:
@@ -364,6 +370,16 @@ void FlashJob::checkInsideFlash(uint32_t address, uint32_t size) const {
   if (address < flash_.size && size <= flash_.size - address) return;
   throw Exception(hexText(address) + " + " + hexText(size) + " lies outside the " +
                   flashSizeText(flash_.size) + " flash");
+}
+
+// Every image against the flash's size as connected, before the first is written, with the
+// message the image's own load would give. A file whose size cannot be read is left to that load.
+void FlashJob::checkImagesInsideFlash(const std::vector<ImageToWrite>& images) const {
+  for (const ImageToWrite& image : images) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(pathOf(image.file), ec);
+    if (!ec) checkImageFits(image.file, size, image.address, flash_.size);
+  }
 }
 
 void FlashJob::readJob(const JobPlan& plan) {

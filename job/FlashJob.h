@@ -136,6 +136,7 @@ class FlashJob : private SessionReport {
   void readJob(const JobPlan& plan);
   // Raises unless size bytes at address lie inside the connected chip's flash.
   void checkInsideFlash(uint32_t address, uint32_t size) const;
+  void checkImagesInsideFlash(const std::vector<ImageToWrite>& images) const;
   void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
   // Lets pending events run, then stops the job when StopRequested says so.
   void pump();

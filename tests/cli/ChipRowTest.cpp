@@ -33,6 +33,7 @@ ChipDescription madeUpChip() {
   row.macHighRegister = kMadeUpMacHigh;
   row.macHighFirst = true;
   row.flash.size = 16u << 20;
+  row.largestFlash = 32u << 20;
   return row;
 }
 
@@ -91,25 +92,30 @@ TEST_F(MadeUpChip, TheConnectionNamesItsRowAndReadsItsMacWhereTheRowSays) {
   EXPECT_EQ(name, "");
 }
 
-TEST(MadeUpChipAddresses, TheCommandLineChecksAgainstTheRowsFlashSize) {
+TEST(MadeUpChipAddresses, TheCommandLineChecksAgainstTheRowsLargestFlash) {
+  // Before connecting the flash's own size is unknown: addresses are checked against the largest
+  // flash the row's chip addresses, and the job checks again against the detected size.
   const ChipDescription chip = madeUpChip();
-  const std::vector<std::string> high = {"erase-region", "0xF00000", "0x1000"};
+  const std::vector<std::string> high = {"erase-region", "0x1F00000", "0x1000"};
   const CliOptions o = parseCliArgs(high, chip);
-  EXPECT_EQ(o.address, 0xF00000u);
+  EXPECT_EQ(o.address, 0x1F00000u);
   EXPECT_EQ(o.size, 0x1000u);
   try {
     parseCliArgs(high);
-    FAIL() << "the ESP32's 4 MB flash has no 0xF00000";
+    FAIL() << "the ESP32 addresses no flash past 16 MB";
   } catch (const UsageError& e) {
     EXPECT_EQ(std::string(e.what()),
-              "erase-region: 0xF00000 + 0x1000 lies outside the 4 MB flash (it ends at 0x400000)");
+              "erase-region: 0x1F00000 + 0x1000 lies outside the 16 MB "
+              "flash (it ends at 0x1000000)");
   }
+  EXPECT_EQ(parseCliArgs({"erase-region", "0xF00000", "0x1000"}).address, 0xF00000u)
+      << "a 16 MB ESP32 board";
   try {
-    parseCliArgs({"read", "0xFFF000", "0x2000", "out.bin"}, chip);
-    FAIL() << "past the end of the 16 MB flash";
+    parseCliArgs({"read", "0x1FFF000", "0x2000", "out.bin"}, chip);
+    FAIL() << "past the end of the 32 MB flash";
   } catch (const UsageError& e) {
     EXPECT_EQ(std::string(e.what()),
-              "read: 0xFFF000 + 0x2000 lies outside the 16 MB flash (it ends at 0x1000000)");
+              "read: 0x1FFF000 + 0x2000 lies outside the 32 MB flash (it ends at 0x2000000)");
   }
 }
 

@@ -192,14 +192,14 @@ TEST_F(CliBoards, BadImagesAndRegionsAreRefusedBeforeAnythingIsSent) {
       {{"write", "0x0", a, "0x1000", b}, "images overlap: " + a + " at 0x0 reaches 0x2000"},
       {{"write", "0x1000", b, "0x0", a}, "images overlap"},
       {{"write", "0x800", b}, "multiple of 4 KiB"},
-      {{"write", "0x3FF000", big}, "do not fit the 4 MB flash"},
-      {{"write", "0x400000", b}, "do not fit the 4 MB flash"},
+      {{"write", "0xFFF000", big}, "do not fit the 16 MB flash"},
+      {{"write", "0x1000000", b}, "do not fit the 16 MB flash"},
       {{"write", "0x0", missing}, missing + ": file not found"},
       {{"write", "0x0", empty}, "the file is empty"},
       {{"write", "zero", a}, "ADDR must be a number"},
       {{"write", "0x0"}, "pairs of ADDR FILE"},
       {{"erase-region", "0x1000", "0x800", "--yes"}, "multiples of 4 KiB"},
-      {{"erase-region", "0x3FF000", "0x2000", "--yes"}, "outside the 4 MB flash"},
+      {{"erase-region", "0xFFF000", "0x2000", "--yes"}, "outside the 16 MB flash"},
       {{"read", "0x0", "0", (dir / "r.bin").string()}, "SIZE must not be 0"},
       {{"read", "0x0", "16", (dir / "no" / "r.bin").string()}, "no such folder"},
       {{"--yes", "write", "0x0", a}, "--yes goes with erase"},
@@ -212,6 +212,30 @@ TEST_F(CliBoards, BadImagesAndRegionsAreRefusedBeforeAnythingIsSent) {
     EXPECT_NE(err.str().find(message), std::string::npos) << message << '\n' << err.str();
     EXPECT_FALSE(std::filesystem::exists(flashFile())) << "the virtual chip was run";
     EXPECT_EQ(out.str(), "");
+  }
+}
+
+TEST_F(CliBoards, PastTheDetectedFlashSizeTheJobRefusesBeforeWritingOrErasing) {
+  // The virtual chip's flash is 4 MB: the command line lets 0x3FF000 + 8 KiB through (a 16 MB
+  // board may hold it), the job refuses it once the flash's id has told the size.
+  write("flash.bin", std::vector<uint8_t>(SimFlash::kSize, 0x00));
+  const std::string big = write("big.bin", pattern(8192, 3));
+  const std::string b = write("b.bin", pattern(100, 2));
+  const std::vector<std::vector<std::string>> past = {
+      {"write", "0x0", b, "0x3FF000", big},
+      {"erase-region", "0x3FF000", "0x2000", "--yes"},
+  };
+  for (const auto& operands : past) {
+    std::vector<std::string> args = {"--port", "SIM", "--sim-flash", flashFile()};
+    args.insert(args.end(), operands.begin(), operands.end());
+    EXPECT_EQ(run(args), kExitJobFailed) << ::testing::PrintToString(operands);
+    const std::string said = out.str() + err.str();
+    EXPECT_TRUE(said.find("does not fit the 4 MB flash at 0x3FF000") != std::string::npos ||
+                said.find("0x3FF000 + 0x2000 lies outside the 4 MB flash") != std::string::npos)
+        << said;
+    const std::vector<uint8_t> flash = flashOf(flashFile());
+    EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](uint8_t v) { return v == 0x00; }))
+        << "nothing written or erased: " << ::testing::PrintToString(operands);
   }
 }
 
