@@ -16,6 +16,7 @@
 
 #include "job/Config.h"
 #include "job/JobView.h"
+#include "job/Operations.h"
 #include "job/Session.h"
 
 namespace flintmoor {
@@ -44,14 +45,6 @@ std::string stripProgDir(const std::string& text, const std::string& progPath);
 
 // The name shown while an image is written: the text after the last "\", "/" or ":".
 std::string displayFileName(const std::string& name);
-
-// One image to write: its file, its flash address, and whether the copy sent gets the bootloader
-// header patch (DIO mode, 4 MB flash, 40 MHz).
-struct ImageToWrite {
-  std::string file;
-  uint32_t address = 0;
-  bool patchHeader = false;
-};
 
 // What one job does.
 struct JobPlan {
@@ -87,12 +80,7 @@ enum class JobOutcome {
 // The update job's plan: the three files at their addresses, the bootloader's header patched.
 JobPlan updatePlan(const std::array<std::string, 3>& files);
 
-// Writes `data` to `path` through a temporary file beside it ("PATH.part") that is renamed over
-// `path` only once it is complete; on failure no temporary file stays and `path` is untouched.
-// Raises Exception with the reason.
-void saveFileAtomically(const std::string& path, const std::vector<uint8_t>& data);
-
-class FlashJob : private SessionReport {
+class FlashJob : private SessionReport, private OperationReport {
  public:
   FlashJob(TComIo& com, TEsp& esp, TComEsp& comEsp, Log& log, JobView& view, const TConfig& config);
 
@@ -131,37 +119,20 @@ class FlashJob : private SessionReport {
 
  private:
   void runJob(const JobPlan& plan, uint32_t fastBaud);
+  // The confirmation (asked once per run), then the operation.
   void eraseJob();
   void eraseRegionJob(uint32_t address, uint32_t size);
-  void readJob(const JobPlan& plan);
-  // Raises unless size bytes at address lie inside the connected chip's flash.
-  void checkInsideFlash(uint32_t address, uint32_t size) const;
-  void checkImagesInsideFlash(const std::vector<ImageToWrite>& images) const;
   void FlashImage(const ImageToWrite& wanted, bool eraseWholeBlocks);
-  // Lets pending events run, then stops the job when StopRequested says so.
-  void pump();
-  void checkStop();
-  void event(JobEvent::Kind kind, const std::string& file = {}, uint32_t address = 0,
-             uint32_t size = 0, uint32_t done = 0, const std::string& text = {});
-  // The image in plain blocks through the loader, with its pauses; returns the bytes written.
-  uint32_t writeBlocks(const std::vector<uint8_t>& image, uint32_t address, const std::string& file,
-                       bool eraseWholeBlocks);
-  // The image's changed regions, each one compressed stream; returns the bytes written.
-  uint32_t writeRegions(const std::vector<uint8_t>& image, uint32_t address,
-                        const std::string& file);
-  // One zlib stream of `part`, the bytes at `offset` of the image of `size` bytes at `address`;
-  // sent again from its begin, up to two times, when the chip reports a block arrived damaged.
-  void writeStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
-                   const std::string& file, uint32_t size);
-  void sendStream(std::span<const uint8_t> part, uint32_t address, uint32_t offset,
-                  const std::string& file, uint32_t size);
+  void status(const std::string& text) override;
+  void event(const JobEvent& event) override;
+  void idle() override;
+  void checkStop() override;
   void sessionStatus(const std::string& text) override;
   void sessionEvent(const JobEvent& event) override;
   void sessionMac(const std::string& mac) override;
   // The next fast speed to try after a line failure at `baud`; 0 when there is none.
   static uint32_t slowerBaud(uint32_t baud);
   void endSteps();
-  void verify(const std::vector<uint8_t>& image, uint32_t address, const std::string& file);
 
   TComIo& com_;
   Log& log_;
@@ -169,7 +140,6 @@ class FlashJob : private SessionReport {
   const TConfig& config_;
   Session session_;
   bool running_ = false;
-  FlashGeometry flash_ = defaultChip().flash;  // the connected chip's
   std::optional<int> eraseAnswer_;
   JobOutcome outcome_ = JobOutcome::kOk;
 };

@@ -91,6 +91,10 @@ std::unique_ptr<Loader> Session::chooseLoader(const SessionOptions& options) con
   return std::make_unique<RomLoader>(esp_);
 }
 
+Clock& Session::clock() const {
+  return com_.clock();
+}
+
 void Session::close(bool keepOpen) {
   com_.DoReset();
   if (!keepOpen) com_.DisConnect();

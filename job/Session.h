@@ -15,6 +15,7 @@
 
 namespace flintmoor {
 
+class Clock;
 class Log;
 class TComIo;
 class TComEsp;
@@ -68,6 +69,9 @@ class Session {
   Loader& loader() { return *loader_; }
   // The connected chip's flash: the row's, with the detected size where it was detected.
   const FlashGeometry& flash() const { return flash_; }
+  // The clock of the link (the loaders' pauses) and the debug log.
+  Clock& clock() const;
+  Log& log() const { return log_; }
   // The line runs faster than the connect speed: a line failure may be the speed's.
   bool speedRaised() const { return speedRaised_; }
 
