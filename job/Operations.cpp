@@ -150,21 +150,31 @@ void writeStream(Session& session, OperationReport& report, std::span<const uint
   }
 }
 
-// Which regions of the image the chip already holds (all false when nothing is compared).
+// The chip's MD5 of `wanted.size()` bytes at address equals the MD5 of `wanted`.
+bool flashHolds(Loader& loader, uint32_t address, std::span<const uint8_t> wanted) {
+  uint8_t flash[16];
+  loader.md5(address, static_cast<uint32_t>(wanted.size()), flash);
+  const std::array<uint8_t, 16> sum = md5(wanted);
+  return std::memcmp(flash, sum.data(), sum.size()) == 0;
+}
+
+// Which regions of the image the chip already holds (all false when nothing is compared). A
+// region's first sector is compared first: on a blank chip or over other data it differs, and the
+// chip need not read the rest of the region to say so.
 std::vector<bool> unchangedRegions(Session& session, OperationReport& report,
                                    std::span<const uint8_t> bytes, uint32_t address, bool compare) {
   Loader& loader = session.loader();
   const LoaderCaps caps = loader.caps();
+  const uint32_t probe = session.flash().sector;
   const auto size = static_cast<uint32_t>(bytes.size());
   std::vector<bool> unchanged;
   for (uint32_t offset = 0; offset < size; offset += caps.regionSize) {
-    const uint32_t length = std::min(caps.regionSize, size - offset);
+    const std::span<const uint8_t> region =
+        bytes.subspan(offset, std::min(caps.regionSize, size - offset));
     bool same = false;
     if (compare && caps.skipByMd5) {
-      uint8_t flash[16];
-      loader.md5(address + offset, length, flash);
-      const std::array<uint8_t, 16> wanted = md5(bytes.subspan(offset, length));
-      same = std::memcmp(flash, wanted.data(), wanted.size()) == 0;
+      same = region.size() <= probe || flashHolds(loader, address + offset, region.first(probe));
+      same = same && flashHolds(loader, address + offset, region);
     }
     unchanged.push_back(same);
     report.checkStop();

@@ -103,14 +103,16 @@ TEST_F(RomWrite, WritesEach64KiBRegionAsOneZlibStreamWithoutAStubOrPausesAndVeri
     EXPECT_EQ(r.inflated(), expected[i]);
   }
 
-  // Before each image the chip's digest of each region; after it, of the whole image.
+  // Before each image the chip's digest of each region's first sector (of the whole region when
+  // it is no longer), which on a blank chip differs and so settles it; after it, of the whole
+  // image.
   std::vector<std::pair<uint32_t, uint32_t>> md5s;
   for (const SimCommand& c : commandsOf(kOpFlashMd5)) {
     md5s.emplace_back(le32(c.payload, 0), le32(c.payload, 4));
   }
   const std::vector<std::pair<uint32_t, uint32_t>> expectedMd5s = {
-      {0x1000, 16384},  {0x1000, 16384}, {0x8000, 3072},  {0x8000, 3072},
-      {0x10000, 65536}, {0x20000, 4464}, {0x10000, 70000}};
+      {0x1000, 4096},  {0x1000, 16384}, {0x8000, 3072},  {0x8000, 3072},
+      {0x10000, 4096}, {0x20000, 4096}, {0x10000, 70000}};
   EXPECT_EQ(md5s, expectedMd5s);
 
   // The bar runs over the whole image and ends at its size.
@@ -190,9 +192,12 @@ TEST_F(RomWrite, WritesOnlyTheRegionsTheChipDoesNotHoldAlready) {
   EXPECT_NE(std::find(view.statusHistory.begin(), view.statusHistory.end(), skipped),
             view.statusHistory.end());
   EXPECT_TRUE(logHas(log, "boot.bin: 16384 of 16384 bytes unchanged, skipped"));
-  // The application, being written, is verified whole; the unchanged images need no more.
+  // A region longer than a sector is compared by its first sector, then whole where that one
+  // matched: the bootloader 2, the partition table 1, the application's regions 2, 1 (its first
+  // sector changed), 2 and 1 (a tail within a sector). The application, being written, is then
+  // verified whole; the unchanged images need no more.
   const auto md5s = commandsOf(kOpFlashMd5);
-  EXPECT_EQ(md5s.size(), 1u + 1 + 4 + 1);
+  EXPECT_EQ(md5s.size(), 2u + 1 + (2 + 1 + 2 + 1) + 1);
   EXPECT_EQ(le32(md5s.back().payload, 0), 0x10000u);
   EXPECT_EQ(le32(md5s.back().payload, 4), 200000u);
   EXPECT_EQ(view.progressPositions.back(), 200000);
@@ -201,7 +206,7 @@ TEST_F(RomWrite, WritesOnlyTheRegionsTheChipDoesNotHoldAlready) {
   chip.clearRecord();
   ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
   EXPECT_TRUE(commandsOf(kOpFlashDeflBegin).empty());
-  EXPECT_EQ(commandsOf(kOpFlashMd5).size(), 1u + 1 + 4);
+  EXPECT_EQ(commandsOf(kOpFlashMd5).size(), 2u + 1 + (2 + 2 + 2 + 1));
 
   // Without skipping, every region goes out again.
   job.SkipUnchanged = false;
@@ -209,6 +214,17 @@ TEST_F(RomWrite, WritesOnlyTheRegionsTheChipDoesNotHoldAlready) {
   ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], changed}));
   EXPECT_EQ(deflRegions(chip.commands()).size(), 1u + 1 + 4);
   EXPECT_EQ(commandsOf(kOpFlashMd5).size(), 3u);
+  EXPECT_EQ(flashAt(0x10000, app.size()), app);
+
+  // A change past a region's first sector: that sector matches, the whole region does not.
+  job.SkipUnchanged = true;
+  app[2 * 65536 + 8000] ^= 0x5A;
+  const std::string deeper = writeFile("app2.bin", app);
+  chip.clearRecord();
+  ASSERT_TRUE(job.ButStartClick(2, {files[0], files[1], deeper}));
+  const auto rewritten = deflRegions(chip.commands());
+  ASSERT_EQ(rewritten.size(), 1u);
+  EXPECT_EQ(rewritten[0].offset, 0x30000u);
   EXPECT_EQ(flashAt(0x10000, app.size()), app);
 }
 
