@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,7 +132,8 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> changed = app;
   for (size_t i = 5 * 0x10000; i < 6 * 0x10000; ++i) changed[i] = static_cast<uint8_t>(~changed[i]);
 
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "flintmoor_bench";
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("flintmoor_bench-" + std::to_string(std::random_device{}()));
   std::filesystem::create_directories(dir);
   writeAll(dir / "boot.bin", boot);
   writeAll(dir / "part.bin", part);

@@ -8,6 +8,7 @@
 
 #include "base/Error.h"
 #include "sim/SimFlash.h"
+#include "tests/support/TempDir.h"
 
 namespace flintmoor {
 namespace {
@@ -62,17 +63,9 @@ TEST(SimFlash, ContainsRejectsRegionsPastTheEndOrWrappingAround) {
 
 class SimFlashFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("simflash-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string path(const char* name) const { return dir_.file(name); }
 
-  std::string path(const char* name) const { return (dir_ / name).string(); }
-
-  std::filesystem::path dir_;
+  flintmoor::testing::TempDir dir_;
 };
 
 TEST_F(SimFlashFile, SavesTheWholeFlashAndLoadsItBack) {

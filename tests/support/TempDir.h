@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ class TempDir {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string("flintmoor-") + info->test_suite_name() + "-" + info->name();
     std::replace(name.begin(), name.end(), '/', '_');  // parameterised cases
+    // A run of its own: two test runs at once (two build trees, CI beside a developer) must not
+    // remove each other's files.
+    name += "-" + std::to_string(std::random_device{}());
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
