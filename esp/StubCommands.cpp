@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 
 #include "base/Error.h"
 #include "base/Md5.h"
@@ -63,20 +64,38 @@ void TEsp::stubDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateT
   ++Sequence;
 }
 
-void TEsp::awaitOldestSlice() {
+TEsp::SliceInFlight TEsp::popOldestSlice(int32_t& timeoutMs) {
   const SliceInFlight slice = inFlight_[inFlightFirst_];
-  const int32_t timeout = slice.timeoutMs + lineMs(inFlightBytes_, com_.cPort.customBaudRate());
+  timeoutMs = slice.timeoutMs + lineMs(inFlightBytes_, com_.cPort.customBaudRate());
   inFlightFirst_ = (inFlightFirst_ + 1) % kMaxInFlight;
   --inFlightCount_;
   inFlightBytes_ -= slice.lineBytes;
+  return slice;
+}
+
+void TEsp::awaitOldestSlice() {
+  int32_t timeout = 0;
+  const SliceInFlight slice = popOldestSlice(timeout);
   const Reply r = link_.await(command::kFlashDeflDataRule, timeout);
-  if (!r.accepted) {
-    // The slices after a failed one are not written; their answers are left to be skipped.
-    inFlightCount_ = 0;
-    inFlightBytes_ = 0;
+  std::exception_ptr failure;
+  try {
+    // The request buffer holds the last slice sent: the dump shows it only when it failed.
+    judgeBlock(r, slice.sequence, slice.sequence == Sequence - 1);
+    return;
+  } catch (const Exception&) {
+    failure = std::current_exception();
   }
-  // The request buffer holds the last slice sent: the dump shows it only when it failed.
-  judgeBlock(r, slice.sequence, slice.sequence == Sequence - 1);
+  // The slices after a failed one are not written. While the line works, their answers are
+  // awaited and dropped, so that their requests have left the port (the next command's purge
+  // would cut one still leaving in two) and none is taken for the next command's answer.
+  bool lineWorks = r.count > 0;
+  while (lineWorks && inFlightCount_ > 0) {
+    popOldestSlice(timeout);
+    lineWorks = link_.await(command::kFlashDeflDataRule, timeout).count > 0;
+  }
+  inFlightCount_ = 0;
+  inFlightBytes_ = 0;
+  std::rethrow_exception(failure);
 }
 
 void TEsp::stubDeflEnd() {

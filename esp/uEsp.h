@@ -180,7 +180,8 @@ class TEsp {
   // Raises the failure an answer to data block `sequence` shows, if any (flashWrite's errors);
   // `dump` logs the request, which must be that block's.
   void judgeBlock(const Reply& r, int32_t sequence, bool dump);
-  // Awaits and judges the oldest unanswered slice.
+  // Awaits and judges the oldest unanswered slice. On a failure the answers to the slices after
+  // it are awaited and dropped while frames keep coming, then the window is empty.
   void awaitOldestSlice();
   // OutBuf sent as `rule`'s command; the reply judged by its rule.
   Reply exchange(const CommandRule& rule, int32_t timeout);
@@ -199,6 +200,8 @@ class TEsp {
     int32_t timeoutMs;
   };
   SliceInFlight inFlight_[kMaxInFlight] = {};
+  // Takes the oldest slice off the window; timeoutMs: how long its answer may take from now.
+  SliceInFlight popOldestSlice(int32_t& timeoutMs);
   size_t inFlightFirst_ = 0;
   size_t inFlightCount_ = 0;
   uint64_t inFlightBytes_ = 0;

@@ -157,8 +157,10 @@ TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
   stayAtConnectSpeed();
   const std::vector<uint8_t> image = patternBytes(100000, 10);  // seven slices
   const std::string file = writeFile("a.bin", image);
+  // Three slices fit the stub's ring at once, so the slices sent before a damaged one is answered
+  // arrive too: slices 0 to 3 of the first stream, then the resend's from the fifth arrival on.
   chip.addFault({SimFaultKind::kFlashFail, 1});
-  chip.addFault({SimFaultKind::kFlashFail, 3});  // the second slice of the first resend
+  chip.addFault({SimFaultKind::kFlashFail, 5});  // the second slice of the first resend
   ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
   EXPECT_EQ(flashAt(0x10000, image.size()), image);
   EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u);
@@ -169,8 +171,10 @@ TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
   // Three damaged in a row: the job fails, and reports no success.
   fillFlashWith(0);
   const size_t sent = commandsOf(kOpFlashDeflData).size();
+  // The first slice of the first stream (slices 0 to 2 arrive), then the second of each resend
+  // (slices 0 to 3 arrive).
   for (uint32_t n = 0; n < 3; ++n) {
-    chip.addFault({SimFaultKind::kFlashFail, static_cast<uint32_t>(sent) + 2 * n});
+    chip.addFault({SimFaultKind::kFlashFail, static_cast<uint32_t>(sent) + 4 * n});
   }
   EXPECT_FALSE(job.run(writePlan(file, 0x10000)));
   EXPECT_EQ(job.outcome(), JobOutcome::kFailed);
