@@ -182,6 +182,63 @@ TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
   EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u + 3u);
 }
 
+// The bytes a request takes on the line: SLIP escapes and both END bytes.
+size_t lineBytes(const SimCommand& c) {
+  std::vector<uint8_t> raw = {0, c.opcode, uint8_t(c.size), uint8_t(c.size >> 8)};
+  for (int i = 0; i < 4; ++i) raw.push_back(uint8_t(c.checksum >> (8 * i)));
+  raw.insert(raw.end(), c.payload.begin(), c.payload.end());
+  size_t n = 2;
+  for (uint8_t b : raw) n += b == 0xC0 || b == 0xDB ? 2 : 1;
+  return n;
+}
+
+// A slice's answer reaches the port no sooner than the bridge's turnaround after the slice's
+// end; had the next slice waited for it, it would arrive that much later than its own line time.
+TEST_F(FastStub, SlicesFollowEachOtherWithoutWaitingForTheirAnswers) {
+  stayAtConnectSpeed();
+  const std::vector<uint8_t> image = patternBytes(200000, 11);
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  const std::vector<SimCommand> slices = sent(kOpFlashDeflData);
+  ASSERT_GE(slices.size(), 4u);
+  const double byteUs = 10e6 / 115200;
+  const int64_t turnaround = SimTimings{}.bridgeLatencyUs;
+  int following = 0;
+  for (size_t i = 1; i < slices.size(); ++i) {
+    const auto ownLine = static_cast<int64_t>(double(lineBytes(slices[i])) * byteUs);
+    if (slices[i].atUs - slices[i - 1].atUs < ownLine + turnaround) ++following;
+  }
+  EXPECT_GE(following, 3) << "slices sent before the answer to the one before them came";
+}
+
+// A slice damaged in the middle of a window: the slices behind it are answered and dropped, the
+// stream goes again from its begin, and the job ends with the image verified.
+TEST_F(FastStub, ADamagedSliceInTheMiddleOfAWindowIsWrittenAgainFromItsBegin) {
+  const std::vector<uint8_t> image = patternBytes(300000, 12);
+  chip.addFault({SimFaultKind::kFlashFail, 5});
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  const std::vector<SimCommand> begins = sent(kOpFlashDeflBegin);
+  ASSERT_EQ(begins.size(), 2u);
+  // Every slice of the first stream arrived before the resend's begin, which is answered as
+  // such: no answer to a slice was taken for it or had to be skipped.
+  const std::vector<SimCommand> slices = sent(kOpFlashDeflData);
+  size_t firstStream = 0;
+  for (const SimCommand& c : slices) firstStream += c.atUs < begins[1].atUs ? 1 : 0;
+  EXPECT_GT(firstStream, 6u) << "slices behind the damaged one were in flight";
+  EXPECT_EQ(le32(slices[firstStream].payload, 4), 0u);
+  EXPECT_FALSE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("Stale answer") != std::string::npos;
+  }));
+  EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("  5: 1 = C1") != std::string::npos;
+  }));
+  const std::vector<SimCommand> digests = sent(kOpFlashMd5);
+  ASSERT_FALSE(digests.empty());
+  EXPECT_EQ(le32(digests.back().payload, 4), 300000u);
+  expectJobEnded();
+}
+
 TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
   job.RomOnly = true;
   const std::vector<uint8_t> image = patternBytes(70000, 6);
