@@ -18,6 +18,8 @@ constexpr uint8_t kOpReadFlashSlow = 0x0E;
 
 class FastStub : public JobHarness {
  protected:
+  FastStub() = default;
+  explicit FastStub(const VirtualEsp32Options& options) : JobHarness(options) {}
   JobPlan writePlan(const std::string& file, uint32_t address) {
     JobPlan plan;
     plan.images = {{file, address, false}};
@@ -55,6 +57,10 @@ class FastStub : public JobHarness {
   void mark() { mark_ = chip.commands().size(); }
   size_t mark_ = 0;
   std::string failure() const { return view.dialogs.empty() ? "" : view.dialogs.back().text; }
+  bool logged(const std::string& text) const {
+    return std::any_of(log.lines().begin(), log.lines().end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
 };
 
 TEST_F(FastStub, AWriteGoesCompressedInWholeSlicesAndOnlyChangedRegionsGoAgain) {
@@ -237,6 +243,39 @@ TEST_F(FastStub, ADamagedSliceInTheMiddleOfAWindowIsWrittenAgainFromItsBegin) {
   ASSERT_FALSE(digests.empty());
   EXPECT_EQ(le32(digests.back().payload, 4), 300000u);
   expectJobEnded();
+}
+
+// A chip whose receive ring is smaller than the stub's, with a flash slower than the line: the
+// ring fills while the flash works, as far as the host lets it.
+class SmallRing : public FastStub {
+ protected:
+  static constexpr uint32_t kRing = 40000;
+  SmallRing()
+      : FastStub([] {
+          VirtualEsp32Options o;
+          o.stubRxBufferSize = kRing;
+          o.timings.pageProgramUs = 5000;
+          return o;
+        }()) {}
+};
+
+TEST_F(SmallRing, LosesNothingWhileTheHostKeepsItsUnansweredSlicesWithinIt) {
+  const std::vector<uint8_t> image = patternBytes(300000, 13);
+  const std::string file = writeFile("a.bin", image);
+  const uint32_t stubRing = esp.StubWindow;
+  ASSERT_GT(stubRing, kRing);
+  esp.StubWindow = kRing;  // two slices at most
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  EXPECT_FALSE(logged(" = C9"));
+  EXPECT_EQ(sent(kOpFlashDeflBegin).size(), 1u);
+
+  // Counting with the stub's own 64 KiB, the host overfills this ring: bytes are lost.
+  esp.StubWindow = stubRing;
+  fillFlashWith(0);
+  mark();
+  EXPECT_FALSE(job.run(writePlan(file, 0x10000)));
+  EXPECT_TRUE(logged(" = C9"));
 }
 
 TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {
