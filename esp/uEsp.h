@@ -127,8 +127,10 @@ class TEsp {
   // slice whole and inflates and writes it while the next ones come. The slice is sent at once
   // while the slices sent and not yet answered, this one included, take at most StubWindow bytes
   // on the line (the stub's receive ring); otherwise the oldest answers are awaited first. Each
-  // answer is judged as flashWrite judges its own, with that slice's sequence in the log; a
-  // failure forgets the slices still unanswered (their answers are skipped as stale later).
+  // answer is judged as flashWrite judges its own, with that slice's sequence in the log. After
+  // a failed answer the answers to the slices behind it are awaited and dropped while the line
+  // brings frames (no later purge then cuts a slice still leaving), and the window is empty; an
+  // answer that still comes later is skipped as stale by the next command.
   // An answer may wait for the flash work of the slice before it and for every unanswered byte
   // to cross the line: its time-out is the slice's own (2000 ms plus 10 ms per started KiB of
   // mayInflateTo) plus the line time, at the port's speed, of the bytes unanswered when the wait
