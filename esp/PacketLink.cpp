@@ -37,6 +37,21 @@ constexpr int32_t kWithError = 10;
 constexpr uint8_t kRomChecksumError = 0x07;
 constexpr uint8_t kStubChecksumError = kStubErrChecksum;
 
+// 0xEF XOR the payload bytes from index 16 on; 0 for a payload of 16 bytes or fewer.
+uint32_t dataChecksum(const uint8_t* ptr, size_t cnt) {
+  if (cnt <= 16) return 0;
+  uint32_t sum = 0xEF;
+  for (size_t i = 16; i < cnt; ++i) sum ^= ptr[i];
+  return sum;
+}
+
+// What SLIP makes of `cnt` bytes: END and ESC take two bytes each.
+size_t escapedLength(const uint8_t* raw, size_t cnt) {
+  size_t n = cnt;
+  for (size_t i = 0; i < cnt; ++i) n += raw[i] == kEnd || raw[i] == kEsc ? 1 : 0;
+  return n;
+}
+
 }  // namespace
 
 void Payload::addOut(TOutKind kind, uint32_t value, uint16_t len, const void* mem) {
@@ -68,21 +83,21 @@ PacketLink::PacketLink(TComIo& com, Log& log) : com_(com), log_(log) {}
 
 void PacketLink::sendPacket(const uint8_t* ptr, uint16_t cnt, uint8_t com,
                             std::optional<uint32_t> checksum) {
+  buildRequest(ptr, cnt, com, checksum);
+  com_.cPort.ClearBuffer(true, true);
+  writeFrame(reinterpret_cast<const uint8_t*>(&Request), size_t(cnt) + 8);
+}
+
+void PacketLink::buildRequest(const uint8_t* ptr, uint16_t cnt, uint8_t com,
+                              std::optional<uint32_t> checksum) {
   if (cnt > sizeof(Request.Data)) throw std::length_error("payload larger than a request");
   Request.Direction = 0;
   Request.Command = com;
   Request.Size = cnt;
   Request.Chksum = 0;
-  for (uint16_t i = 0; i < cnt; ++i) {
-    if (i == 16) Request.Chksum = 0xEF;
-    if (i >= 16) Request.Chksum ^= ptr[i];
-    Request.Data[i] = ptr[i];
-  }
-  if (checksum) Request.Chksum = *checksum;
-
+  if (cnt > 0) std::memcpy(Request.Data, ptr, cnt);
+  Request.Chksum = checksum ? *checksum : dataChecksum(ptr, cnt);
   LastFault = TPacketFault::pfNone;
-  com_.cPort.ClearBuffer(true, true);
-  writeFrame(reinterpret_cast<const uint8_t*>(&Request), size_t(cnt) + 8);
 }
 
 void PacketLink::sendFrame(const uint8_t* ptr, uint16_t cnt) {
@@ -90,7 +105,7 @@ void PacketLink::sendFrame(const uint8_t* ptr, uint16_t cnt) {
   writeFrame(ptr, cnt);
 }
 
-void PacketLink::writeFrame(const uint8_t* raw, size_t cnt) {
+size_t PacketLink::writeFrame(const uint8_t* raw, size_t cnt) {
   size_t n = 0;
   IoBuf[n++] = kEnd;
   for (size_t i = 0; i < cnt; ++i) {
@@ -107,6 +122,7 @@ void PacketLink::writeFrame(const uint8_t* raw, size_t cnt) {
   }
   IoBuf[n++] = kEnd;
   com_.cPort.Write(IoBuf, n);
+  return n;
 }
 
 namespace {
@@ -164,8 +180,7 @@ int32_t PacketLink::getPacket(int32_t Timeout, bool ChkDir) {
   return count;
 }
 
-int32_t PacketLink::readAnswer(int32_t timeout) {
-  const uint8_t command = Request.Command;
+int32_t PacketLink::readAnswer(uint8_t command, int32_t timeout) {
   HuntBound bound(com_.clock(), timeout);
   for (;;) {
     const int32_t result = getPacket(timeout, true);
@@ -199,14 +214,45 @@ Reply PacketLink::reply(int32_t count) const {
   return r;
 }
 
-Reply PacketLink::exchange(const CommandRule& rule, std::span<const uint8_t> payload,
-                           int32_t timeoutMs) {
+void PacketLink::checkLayout(const CommandRule& rule, std::span<const uint8_t> payload) const {
   const size_t fixed = size_t(rule.words) * 4;
   if (rule.data ? payload.size() < fixed : payload.size() != fixed) {
     throw std::invalid_argument(std::string("payload not laid out as ") + rule.name + " takes it");
   }
+}
+
+Reply PacketLink::exchange(const CommandRule& rule, std::span<const uint8_t> payload,
+                           int32_t timeoutMs) {
+  checkLayout(rule, payload);
   sendPacket(payload.data(), uint16_t(payload.size()), rule.opcode);
-  Reply r = reply(readAnswer(timeoutMs));
+  return await(rule, timeoutMs);
+}
+
+size_t PacketLink::send(const CommandRule& rule, std::span<const uint8_t> payload) {
+  checkLayout(rule, payload);
+  if (payload.size() > sizeof(Request.Data))
+    throw std::length_error("payload larger than a request");
+  buildRequest(payload.data(), uint16_t(payload.size()), rule.opcode, {});
+  return writeFrame(reinterpret_cast<const uint8_t*>(&Request), payload.size() + 8);
+}
+
+size_t PacketLink::lineLength(const CommandRule& rule, std::span<const uint8_t> payload) {
+  const uint32_t sum = dataChecksum(payload.data(), payload.size());
+  const auto size = uint16_t(payload.size());
+  const uint8_t header[8] = {0,
+                             rule.opcode,
+                             uint8_t(size),
+                             uint8_t(size >> 8),
+                             uint8_t(sum),
+                             uint8_t(sum >> 8),
+                             uint8_t(sum >> 16),
+                             uint8_t(sum >> 24)};
+  return 2 + escapedLength(header, sizeof(header)) + escapedLength(payload.data(), payload.size());
+}
+
+Reply PacketLink::await(const CommandRule& rule, int32_t timeoutMs) {
+  LastFault = TPacketFault::pfNone;
+  Reply r = reply(readAnswer(rule.opcode, timeoutMs));
   switch (rule.accept) {
     case Accept::kStatusZero:
       r.accepted = r.count >= kWithStatus && r.status() == 0;

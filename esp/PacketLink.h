@@ -134,6 +134,16 @@ class PacketLink {
   // says whether the rule takes it. A payload not laid out as the rule says raises
   // std::invalid_argument (a programming error).
   Reply exchange(const CommandRule& rule, std::span<const uint8_t> payload, int32_t timeoutMs);
+  // The two halves of exchange for requests that follow each other before their answers come.
+  // send frames `payload` as `rule`'s command and writes it without purging the port's queues (an
+  // answer already received, or a request still leaving, must stay); it returns the frame's length
+  // on the line, escapes and both END bytes included. Layout errors as exchange.
+  size_t send(const CommandRule& rule, std::span<const uint8_t> payload);
+  // The length send gives for the same request, without sending anything.
+  static size_t lineLength(const CommandRule& rule, std::span<const uint8_t> payload);
+  // Reads the next answer to `rule`'s opcode, skipping stale frames as exchange does, and judges
+  // it by the rule. Answers come in the order of the requests.
+  Reply await(const CommandRule& rule, int32_t timeoutMs);
   // The reply to the last request as it stands.
   Reply reply(int32_t count) const;
 
@@ -154,8 +164,11 @@ class PacketLink {
   SkippedBytes* SkipCapture = nullptr;
 
  private:
-  void writeFrame(const uint8_t* raw, size_t cnt);
-  int32_t readAnswer(int32_t timeout);
+  void checkLayout(const CommandRule& rule, std::span<const uint8_t> payload) const;
+  void buildRequest(const uint8_t* ptr, uint16_t cnt, uint8_t com,
+                    std::optional<uint32_t> checksum);
+  size_t writeFrame(const uint8_t* raw, size_t cnt);
+  int32_t readAnswer(uint8_t command, int32_t timeout);
   TPacketFault answerFault(int32_t count) const;
 
   TComIo& com_;

@@ -10,6 +10,7 @@
 #include "comio/uComIo.h"
 #include "esp/StubResource.h"
 #include "log/Log.h"
+#include "stub/StubProtocol.h"
 
 namespace flintmoor {
 
@@ -90,7 +91,8 @@ StubImage readStubImage(std::span<const uint8_t> image) {
   return stub;
 }
 
-TEsp::TEsp(TComIo& com, Log& log) : com_(com), log_(log), link_(com, log) {}
+TEsp::TEsp(TComIo& com, Log& log)
+    : StubWindow(kStubRxRingSize), com_(com), log_(log), link_(com, log) {}
 
 Reply TEsp::exchange(const CommandRule& rule, int32_t timeout) {
   return link_.exchange(rule, OutBuf.view(), timeout);
@@ -168,15 +170,17 @@ void TEsp::flashWrite(const uint8_t* ptr, uint32_t size) {
 void TEsp::writeBlock(const CommandRule& rule, const uint8_t* ptr, uint32_t size, int32_t timeout) {
   if (size > Payload::kCapacity - kFlashDataHeader) throw Exception("Error Flash Write");
   OutBuf.clear().word(size).word(uint32_t(Sequence)).word(0).word(0).bytes(ptr, uint16_t(size));
-  const Reply r = exchange(rule, timeout);
-  if (!r.hasStatus()) link_.fail(r, "Error Flash Write");
-  if (!r.accepted) {
-    if (!r.hasError()) link_.fail(r, "Error Flash Write");
-    log_.F("%3d: %d = %02x", {Sequence, r.status(), r.error()});
-    log_.BUFF(&link_.request(), 8 + link_.request().Size);
-    link_.fail(r, "Error Flash");
-  }
+  judgeBlock(exchange(rule, timeout), Sequence, true);
   ++Sequence;
+}
+
+void TEsp::judgeBlock(const Reply& r, int32_t sequence, bool dump) {
+  if (!r.hasStatus()) link_.fail(r, "Error Flash Write");
+  if (r.accepted) return;
+  if (!r.hasError()) link_.fail(r, "Error Flash Write");
+  log_.F("%3d: %d = %02x", {sequence, r.status(), r.error()});
+  if (dump) log_.BUFF(&link_.request(), 8 + link_.request().Size);
+  link_.fail(r, "Error Flash");
 }
 
 // ---------------------------------------------------------------------------------------------

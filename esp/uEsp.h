@@ -124,12 +124,28 @@ class TEsp {
   void stubDeflStart(uint32_t Offset, uint32_t ImageSize, uint32_t CompressedSize,
                      uint32_t BlockSize);
   // FLASH_DEFL_DATA of one slice of at most kStubBlock bytes; the stub answers once it has the
-  // slice whole and inflates and writes it while the next one comes. Errors as flashWrite.
+  // slice whole and inflates and writes it while the next ones come. The slice is sent at once
+  // while the slices sent and not yet answered, this one included, take at most StubWindow bytes
+  // on the line (the stub's receive ring); otherwise the oldest answers are awaited first. Each
+  // answer is judged as flashWrite judges its own, with that slice's sequence in the log. After
+  // a failed answer the answers to the slices behind it are awaited and dropped while the line
+  // brings frames (no later purge then cuts a slice still leaving), and the window is empty; an
+  // answer that still comes later is skipped as stale by the next command.
+  // An answer may wait for the flash work of the slice before it and for every unanswered byte
+  // to cross the line: its time-out is the slice's own (2000 ms plus 10 ms per started KiB of
+  // mayInflateTo) plus the line time, at the port's speed, of the bytes unanswered when the wait
+  // begins.
   static constexpr uint32_t kStubBlock = 0x4000;
   void stubDeflWrite(const uint8_t* ptr, uint32_t size, uint32_t mayInflateTo);
-  // FLASH_DEFL_END staying in the stub: waits for the writes in progress and reports theirs.
-  // "Error Flash End".
+  // FLASH_DEFL_END staying in the stub, once every slice is answered: waits for the writes in
+  // progress and reports theirs. "Error Flash End".
   void stubDeflEnd();
+  // The escaped request bytes the host lets go unanswered in a compressed write: the stub's
+  // receive ring (kStubRxRingSize). A slice alone always goes, whatever this says.
+  uint32_t StubWindow;
+  // The most slices unanswered at once, and how many there are now.
+  static constexpr size_t kMaxInFlight = 64;
+  size_t slicesInFlight() const { return inFlightCount_; }
   // ERASE_REGION of size bytes at address (both 4 KiB-aligned). "Error Erase Region".
   void eraseRegion(uint32_t address, uint32_t size);
   // READ_FLASH of size bytes at address into out: the data streams in packets of kReadPacket
@@ -163,6 +179,12 @@ class TEsp {
   void loadSegment(const StubUpload& plan, std::span<const uint8_t> seg, uint32_t addr, bool text);
   // One *_DATA packet of the flash writes with the Sequence number; the errors of flashWrite.
   void writeBlock(const CommandRule& rule, const uint8_t* ptr, uint32_t size, int32_t timeout);
+  // Raises the failure an answer to data block `sequence` shows, if any (flashWrite's errors);
+  // `dump` logs the request, which must be that block's.
+  void judgeBlock(const Reply& r, int32_t sequence, bool dump);
+  // Awaits and judges the oldest unanswered slice. On a failure the answers to the slices after
+  // it are awaited and dropped while frames keep coming, then the window is empty.
+  void awaitOldestSlice();
   // OutBuf sent as `rule`'s command; the reply judged by its rule.
   Reply exchange(const CommandRule& rule, int32_t timeout);
   // exchange, raising `message` unless the rule accepts the answer.
@@ -173,6 +195,18 @@ class TEsp {
   Log& log_;
 
   int32_t Sequence = 0;
+  // The compressed slices sent and not yet answered: a ring of kMaxInFlight, oldest at first.
+  struct SliceInFlight {
+    int32_t sequence;
+    uint32_t lineBytes;
+    int32_t timeoutMs;
+  };
+  SliceInFlight inFlight_[kMaxInFlight] = {};
+  // Takes the oldest slice off the window; timeoutMs: how long its answer may take from now.
+  SliceInFlight popOldestSlice(int32_t& timeoutMs);
+  size_t inFlightFirst_ = 0;
+  size_t inFlightCount_ = 0;
+  uint64_t inFlightBytes_ = 0;
   Payload OutBuf;  // built with addOut (Payload::addOut, or its word and bytes forms)
   // Last: the response buffer ends the object.
   PacketLink link_;

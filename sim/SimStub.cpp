@@ -3,7 +3,7 @@
 // sectors elsewhere), a data block answered as soon as it is whole and checked and written while
 // the next one arrives, compressed writes through the chip's inflater, region and chip erase, the
 // streamed READ_FLASH with acknowledgements, and the receive ring that overflows when more arrives
-// during one busy spell than it holds.
+// than it holds before the stub, busy with the flash, decodes it.
 #include <algorithm>
 
 #include "sim/SimBytes.h"
@@ -57,7 +57,9 @@ void VirtualEsp32::stubStart() {
   stubReading_ = false;
   stubTooLong_ = false;
   stubRxOverflow_ = false;
-  stubRxFill_ = 0;
+  stubRxArrived_ = 0;
+  stubRxDecoded_ = 0;
+  stubRxDecodes_.clear();
   inflater_.stop();
 }
 
@@ -348,17 +350,25 @@ void VirtualEsp32::stubAnswerDropped(uint8_t opcode, uint8_t error, int64_t atUs
   sendReply(stubStatus(opcode, error), std::max(atUs, busyUntilUs_), false);
 }
 
-// The ring holds what arrives while the stub is busy; it is emptied when the busy spell ends.
+// A byte goes into the ring unless it is full. The stub frees what it decodes: a frame that ended
+// is decoded up to its end once the work before it is done; while the stub is idle it decodes
+// every byte as it comes.
 void VirtualEsp32::stubCountRxByte(int64_t atUs) {
-  if (atUs >= busyUntilUs_) {
-    stubRxFill_ = 0;
+  while (!stubRxDecodes_.empty() && stubRxDecodes_.front().first <= atUs) {
+    stubRxDecoded_ = stubRxDecodes_.front().second;
+    stubRxDecodes_.pop_front();
+  }
+  if (atUs >= busyUntilUs_) stubRxDecoded_ = stubRxArrived_;
+  if (stubRxArrived_ - stubRxDecoded_ >= options_.stubRxBufferSize) {
+    stubRxOverflow_ = true;
     return;
   }
-  if (stubRxSpellEndUs_ != busyUntilUs_) {
-    stubRxSpellEndUs_ = busyUntilUs_;
-    stubRxFill_ = 0;
-  }
-  if (++stubRxFill_ > options_.stubRxBufferSize) stubRxOverflow_ = true;
+  ++stubRxArrived_;
+}
+
+// A frame has ended: the stub decodes up to its end when it is done with the work before it.
+void VirtualEsp32::stubFrameEnded(int64_t atUs) {
+  stubRxDecodes_.emplace_back(std::max(atUs, busyUntilUs_), stubRxArrived_);
 }
 
 }  // namespace flintmoor

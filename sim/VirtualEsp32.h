@@ -60,8 +60,9 @@ struct VirtualEsp32Options {
   // The id the flash answers to its read-id command (manufacturer, memory type, capacity code in
   // bits 7..0, 15..8, 23..16); 0 for the flash's own (capacity code log2(flashSize)).
   uint32_t flashJedecId = 0;
-  // The stub's receive ring: bytes that arrive while it erases or programs wait there; more than
-  // this in one busy spell overflow it.
+  // The stub's receive ring: bytes wait there from their arrival until the stub decodes them,
+  // which it does only between its flash work (a frame is decoded up to its end, then answered
+  // and written while the next bytes wait). A byte that finds it full is lost.
   size_t stubRxBufferSize = 65536;
   // The program in flash talks (SimApplication): ticks, echo, the panic and replug faults. Off, a
   // booted program stays silent after the ROM's boot text.
@@ -127,8 +128,9 @@ struct SimBaudChange {
 //
 // The stub answers a FLASH_DATA or FLASH_DEFL_DATA block as soon as it is whole and checked and
 // then erases and programs it; every later answer waits until that is done. What arrives meanwhile
-// goes into its receive ring (VirtualEsp32Options::stubRxBufferSize); bytes beyond that in one busy
-// spell are lost, and the frame they belonged to is answered with kStubRxOverflow. Its flash bound
+// goes into its receive ring (VirtualEsp32Options::stubRxBufferSize) until the stub decodes it;
+// bytes that find the ring full are lost, and the frame they belonged to is answered with
+// kStubRxOverflow. Its flash bound
 // is kStubDefaultFlashSize until SPI_SET_PARAMS sets another; an address inside the bound but past
 // the chip's end fails as the flash does (kStubFlashFailed, for a write on the next data, end or
 // MD5 answer; a READ_FLASH stream stops there).
@@ -396,6 +398,7 @@ class VirtualEsp32 {
   // A frame the stub dropped (too long, or bytes lost to an overflow) is answered at its end.
   void stubAnswerDropped(uint8_t opcode, uint8_t error, int64_t atUs);
   void stubCountRxByte(int64_t atUs);
+  void stubFrameEnded(int64_t atUs);
   // Answer, boot-text noise and follow-up work (VirtualEsp32.cpp).
   void sendReply(const Reply& r, int64_t startUs, bool badEscape);
   void runAfter(After after, uint32_t arg, int64_t atUs);
@@ -482,9 +485,11 @@ class VirtualEsp32 {
   uint32_t stubReadAcked_ = 0;
   bool stubTooLong_ = false;  // a frame over the limit is being skipped
   uint8_t stubTooLongOpcode_ = 0;
-  bool stubRxOverflow_ = false;           // the frame being received lost bytes
-  size_t stubRxFill_ = 0;                 // bytes in the ring during the current busy spell
-  int64_t stubRxSpellEndUs_ = 0;          // the busy spell they belong to
+  bool stubRxOverflow_ = false;  // the frame being received lost bytes
+  uint64_t stubRxArrived_ = 0;   // bytes the ring took since the stub started
+  uint64_t stubRxDecoded_ = 0;   // of them, those the stub has decoded (freed)
+  // Frames that ended: when the stub decodes its way to their end, and that end's byte count.
+  std::deque<std::pair<int64_t, uint64_t>> stubRxDecodes_;
   int64_t requestEndUs_ = INT64_MIN / 2;  // the last request's closing END, for the bridge
 
   // Record.

@@ -36,6 +36,7 @@ constexpr uint32_t kStaleW0 = 0x5A000000u;  // what W0's top byte holds from ear
 
 void VirtualEsp32::onFrame(const std::vector<uint8_t>& frame, uint32_t baud, int64_t atUs) {
   if (mode_ == Mode::kStub) {
+    stubFrameEnded(atUs);
     if (stubRxOverflow_) {
       stubRxOverflow_ = false;
       stubAnswerDropped(frame.size() >= 2 ? frame[1] : 0, kStubRxOverflow, atUs);

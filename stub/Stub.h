@@ -18,10 +18,8 @@
 #define STUB_SECTION(name)
 #endif
 
-/* The receive ring: the UART's receive interrupt (or the stand-in) appends at head, the command
- * loop takes at tail. Indices run freely; the ring's size is a power of two and holds the longest
- * escaped frame twice over, so a whole block arrives while the previous one is written. */
-#define kStubRxRingSize 65536u
+/* The receive ring (kStubRxRingSize bytes, StubProtocol.h): the UART's receive interrupt (or the
+ * stand-in) appends at head, the command loop takes at tail. Indices run freely. */
 extern uint8_t stub_rx_ring[kStubRxRingSize];
 struct stub_rx {
   uint32_t head;

@@ -67,8 +67,9 @@
  * what of the announced region the block covers and is not erased yet, as 64 KiB blocks where a
  * whole aligned 64 KiB block of the region remains, as 4 KiB sectors otherwise. A FLASH_DATA or
  * FLASH_DEFL_DATA block is answered as soon as it has arrived whole and passed its checks; it is
- * erased and programmed while the next block arrives (the UART is received by interrupt into a
- * ring buffer, so no byte is lost while the flash is busy). A write that fails after its block
+ * erased and programmed while the next blocks arrive (the UART is received by interrupt into a
+ * ring of kStubRxRingSize bytes, so no byte is lost while the flash is busy as long as the host
+ * keeps its unanswered requests within the ring). A write that fails after its block
  * was answered is reported as kStubErrFlashFailed on the next answer of a data, end or MD5
  * command, and on each of them up to the END, which clears it; blocks after it are not written.
  * The host verifies every image with SPI_FLASH_MD5 in the end.
@@ -139,6 +140,13 @@ enum {
   kStubReadMaxPacket = 4096,               /* largest READ_FLASH data frame */
   kStubReadMaxInFlight = 64                /* most READ_FLASH frames sent unacknowledged */
 };
+
+/* The stub's receive ring, in bytes: the UART's receive interrupt fills it while the stub
+ * inflates, erases and programs, and the stub frees its bytes as it decodes a frame. A host may
+ * have at most this many escaped request bytes (END bytes included) sent and not yet answered;
+ * within that nothing it sends is lost however long the flash keeps the stub busy. A power of two
+ * that holds the longest escaped frame twice over. */
+#define kStubRxRingSize 65536u
 
 /* The stub's own flash size until SPI_SET_PARAMS narrows it: the largest ESP32 flash. */
 #define kStubDefaultFlashSize 0x1000000u

@@ -18,6 +18,8 @@ constexpr uint8_t kOpReadFlashSlow = 0x0E;
 
 class FastStub : public JobHarness {
  protected:
+  FastStub() = default;
+  explicit FastStub(const VirtualEsp32Options& options) : JobHarness(options) {}
   JobPlan writePlan(const std::string& file, uint32_t address) {
     JobPlan plan;
     plan.images = {{file, address, false}};
@@ -55,6 +57,10 @@ class FastStub : public JobHarness {
   void mark() { mark_ = chip.commands().size(); }
   size_t mark_ = 0;
   std::string failure() const { return view.dialogs.empty() ? "" : view.dialogs.back().text; }
+  bool logged(const std::string& text) const {
+    return std::any_of(log.lines().begin(), log.lines().end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  }
 };
 
 TEST_F(FastStub, AWriteGoesCompressedInWholeSlicesAndOnlyChangedRegionsGoAgain) {
@@ -157,8 +163,10 @@ TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
   stayAtConnectSpeed();
   const std::vector<uint8_t> image = patternBytes(100000, 10);  // seven slices
   const std::string file = writeFile("a.bin", image);
+  // Three slices fit the stub's ring at once, so the slices sent before a damaged one is answered
+  // arrive too: slices 0 to 3 of the first stream, then the resend's from the fifth arrival on.
   chip.addFault({SimFaultKind::kFlashFail, 1});
-  chip.addFault({SimFaultKind::kFlashFail, 3});  // the second slice of the first resend
+  chip.addFault({SimFaultKind::kFlashFail, 5});  // the second slice of the first resend
   ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
   EXPECT_EQ(flashAt(0x10000, image.size()), image);
   EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u);
@@ -169,13 +177,105 @@ TEST_F(FastStub, ADamagedSliceIsSentAgainFromItsBeginTwiceAtMost) {
   // Three damaged in a row: the job fails, and reports no success.
   fillFlashWith(0);
   const size_t sent = commandsOf(kOpFlashDeflData).size();
+  // The first slice of the first stream (slices 0 to 2 arrive), then the second of each resend
+  // (slices 0 to 3 arrive).
   for (uint32_t n = 0; n < 3; ++n) {
-    chip.addFault({SimFaultKind::kFlashFail, static_cast<uint32_t>(sent) + 2 * n});
+    chip.addFault({SimFaultKind::kFlashFail, static_cast<uint32_t>(sent) + 4 * n});
   }
   EXPECT_FALSE(job.run(writePlan(file, 0x10000)));
   EXPECT_EQ(job.outcome(), JobOutcome::kFailed);
   EXPECT_EQ(failure(), "Error Flash");
   EXPECT_EQ(commandsOf(kOpFlashDeflBegin).size(), 3u + 3u);
+}
+
+// The bytes a request takes on the line: SLIP escapes and both END bytes.
+size_t lineBytes(const SimCommand& c) {
+  std::vector<uint8_t> raw = {0, c.opcode, uint8_t(c.size), uint8_t(c.size >> 8)};
+  for (int i = 0; i < 4; ++i) raw.push_back(uint8_t(c.checksum >> (8 * i)));
+  raw.insert(raw.end(), c.payload.begin(), c.payload.end());
+  size_t n = 2;
+  for (uint8_t b : raw) n += b == 0xC0 || b == 0xDB ? 2 : 1;
+  return n;
+}
+
+// A slice's answer reaches the port no sooner than the bridge's turnaround after the slice's
+// end; had the next slice waited for it, it would arrive that much later than its own line time.
+TEST_F(FastStub, SlicesFollowEachOtherWithoutWaitingForTheirAnswers) {
+  stayAtConnectSpeed();
+  const std::vector<uint8_t> image = patternBytes(200000, 11);
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  const std::vector<SimCommand> slices = sent(kOpFlashDeflData);
+  ASSERT_GE(slices.size(), 4u);
+  const double byteUs = 10e6 / 115200;
+  const int64_t turnaround = SimTimings{}.bridgeLatencyUs;
+  int following = 0;
+  for (size_t i = 1; i < slices.size(); ++i) {
+    const auto ownLine = static_cast<int64_t>(double(lineBytes(slices[i])) * byteUs);
+    if (slices[i].atUs - slices[i - 1].atUs < ownLine + turnaround) ++following;
+  }
+  EXPECT_GE(following, 3) << "slices sent before the answer to the one before them came";
+}
+
+// A slice damaged in the middle of a window: the slices behind it are answered and dropped, the
+// stream goes again from its begin, and the job ends with the image verified.
+TEST_F(FastStub, ADamagedSliceInTheMiddleOfAWindowIsWrittenAgainFromItsBegin) {
+  const std::vector<uint8_t> image = patternBytes(300000, 12);
+  chip.addFault({SimFaultKind::kFlashFail, 5});
+  ASSERT_TRUE(job.run(writePlan(writeFile("a.bin", image), 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  const std::vector<SimCommand> begins = sent(kOpFlashDeflBegin);
+  ASSERT_EQ(begins.size(), 2u);
+  // Every slice of the first stream arrived before the resend's begin, which is answered as
+  // such: no answer to a slice was taken for it or had to be skipped.
+  const std::vector<SimCommand> slices = sent(kOpFlashDeflData);
+  size_t firstStream = 0;
+  for (const SimCommand& c : slices) firstStream += c.atUs < begins[1].atUs ? 1 : 0;
+  EXPECT_GT(firstStream, 6u) << "slices behind the damaged one were in flight";
+  EXPECT_EQ(le32(slices[firstStream].payload, 4), 0u);
+  EXPECT_FALSE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("Stale answer") != std::string::npos;
+  }));
+  EXPECT_TRUE(std::any_of(log.lines().begin(), log.lines().end(), [](const std::string& l) {
+    return l.find("  5: 1 = C1") != std::string::npos;
+  }));
+  const std::vector<SimCommand> digests = sent(kOpFlashMd5);
+  ASSERT_FALSE(digests.empty());
+  EXPECT_EQ(le32(digests.back().payload, 4), 300000u);
+  expectJobEnded();
+}
+
+// A chip whose receive ring is smaller than the stub's, with a flash slower than the line: the
+// ring fills while the flash works, as far as the host lets it.
+class SmallRing : public FastStub {
+ protected:
+  static constexpr uint32_t kRing = 40000;
+  SmallRing()
+      : FastStub([] {
+          VirtualEsp32Options o;
+          o.stubRxBufferSize = kRing;
+          o.timings.pageProgramUs = 5000;
+          return o;
+        }()) {}
+};
+
+TEST_F(SmallRing, LosesNothingWhileTheHostKeepsItsUnansweredSlicesWithinIt) {
+  const std::vector<uint8_t> image = patternBytes(300000, 13);
+  const std::string file = writeFile("a.bin", image);
+  const uint32_t stubRing = esp.StubWindow;
+  ASSERT_GT(stubRing, kRing);
+  esp.StubWindow = kRing;  // two slices at most
+  ASSERT_TRUE(job.run(writePlan(file, 0x10000))) << failure();
+  EXPECT_EQ(flashAt(0x10000, image.size()), image);
+  EXPECT_FALSE(logged(" = C9"));
+  EXPECT_EQ(sent(kOpFlashDeflBegin).size(), 1u);
+
+  // Counting with the stub's own 64 KiB, the host overfills this ring: bytes are lost.
+  esp.StubWindow = stubRing;
+  fillFlashWith(0);
+  mark();
+  EXPECT_FALSE(job.run(writePlan(file, 0x10000)));
+  EXPECT_TRUE(logged(" = C9"));
 }
 
 TEST_F(FastStub, RomOnlyKeepsEveryCommandOnTheRomLoader) {

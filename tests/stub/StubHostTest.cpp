@@ -10,14 +10,18 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "base/Clock.h"
 #include "base/Md5.h"
 #include "comio/SerialDevice.h"
 #include "comio/uComIo.h"
+#include "esp/Commands.h"
 #include "esp/Deflate.h"
 #include "esp/Loader.h"
+#include "esp/PacketLink.h"
 #include "esp/uEsp.h"
 #include "log/Log.h"
 
@@ -29,13 +33,14 @@ class QemuPort final : public SerialDevice {
  public:
   void open(const std::string&, uint32_t) override {
     signal(SIGPIPE, SIG_IGN);
-    int in[2], out[2];
-    if (pipe(in) || pipe(out)) throw std::runtime_error("pipe");
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe");
     pid_ = fork();
     if (pid_ == 0) {
       dup2(in[0], 0);
       dup2(out[1], 1);
-      for (int fd : {in[0], in[1], out[0], out[1]}) ::close(fd);
+      dup2(err[1], 2);
+      for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
       execl(FLINTMOOR_QEMU, FLINTMOOR_QEMU, "-M", "sim", "-cpu", "lx106", "-semihosting",
             "-display", "none", "-monitor", "none", "-serial", "none", "-kernel",
             FLINTMOOR_STUB_QEMU_ELF, static_cast<char*>(nullptr));
@@ -43,13 +48,29 @@ class QemuPort final : public SerialDevice {
     }
     ::close(in[0]);
     ::close(out[1]);
+    ::close(err[1]);
     in_ = in[1];
     out_ = out[0];
+    err_ = err[0];
+  }
+  // Ends the firmware's input and returns the counters it prints as it ends (hexadecimal words).
+  std::vector<uint32_t> finish() {
+    ::close(in_);
+    in_ = -1;
+    std::string text;
+    char c;
+    while (::read(err_, &c, 1) == 1) text += c;
+    std::vector<uint32_t> counters;
+    std::istringstream words(text);
+    for (std::string word; words >> word;)
+      counters.push_back(uint32_t(std::stoul(word, nullptr, 16)));
+    return counters;
   }
   void close() noexcept override {
-    if (in_ >= 0) ::close(in_);
-    if (out_ >= 0) ::close(out_);
-    in_ = out_ = -1;
+    for (int* fd : {&in_, &out_, &err_}) {
+      if (*fd >= 0) ::close(*fd);
+      *fd = -1;
+    }
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
@@ -75,7 +96,7 @@ class QemuPort final : public SerialDevice {
 
  private:
   pid_t pid_ = -1;
-  int in_ = -1, out_ = -1;
+  int in_ = -1, out_ = -1, err_ = -1;
 };
 
 std::vector<uint8_t> pattern(size_t size, uint32_t seed) {
@@ -93,7 +114,13 @@ class HostAndFirmware : public ::testing::Test {
  protected:
   HostAndFirmware()
       : com(
-            clock, [](const std::string&) { return std::make_unique<QemuPort>(); }, PortLister{}),
+            clock,
+            [this](const std::string&) {
+              auto port = std::make_unique<QemuPort>();
+              qemu = port.get();
+              return port;
+            },
+            PortLister{}),
         esp(com, log),
         loader(esp, true) {}
   void SetUp() override {
@@ -109,6 +136,7 @@ class HostAndFirmware : public ::testing::Test {
     return digest;
   }
 
+  QemuPort* qemu = nullptr;
   SteadyClock clock;
   MemoryLog log;
   TComIo com;
@@ -120,11 +148,17 @@ TEST_F(HostAndFirmware, WritesCompressedReadsBackAndErasesARegion) {
   const uint32_t at = 0x20000;
   const std::vector<uint8_t> image = pattern(100000, 7);
   const std::vector<uint8_t> packed = zlibCompress(image);
-  ASSERT_GT(packed.size(), size_t{TEsp::kStubBlock}) << "more than one block";
+  ASSERT_GT(packed.size(), size_t{2 * TEsp::kStubBlock}) << "more than two blocks";
   loader.beginCompressed(at, uint32_t(image.size()), uint32_t(packed.size()));
-  for (size_t sent = 0; sent < packed.size(); sent += TEsp::kStubBlock) {
+  size_t longestFrame = 0;
+  for (size_t sent = 0, seq = 0; sent < packed.size(); sent += TEsp::kStubBlock, ++seq) {
     const size_t block = std::min<size_t>(TEsp::kStubBlock, packed.size() - sent);
     loader.writeCompressed(packed.data() + sent, uint32_t(block), uint32_t(image.size()));
+    Payload slice;
+    slice.word(uint32_t(block)).word(uint32_t(seq)).word(0).word(0);
+    slice.bytes(packed.data() + sent, uint16_t(block));
+    longestFrame =
+        std::max(longestFrame, PacketLink::lineLength(command::kFlashDeflDataRule, slice.view()));
   }
   loader.endCompressed();
   EXPECT_EQ(chipMd5(at, uint32_t(image.size())), md5(image));
@@ -140,6 +174,12 @@ TEST_F(HostAndFirmware, WritesCompressedReadsBackAndErasesARegion) {
   EXPECT_EQ(chipMd5(at, 0x10000), md5(std::vector<uint8_t>(0x10000, 0xFF)));
   const std::span<const uint8_t> tail(image.begin() + 0x10000, image.end());
   EXPECT_EQ(chipMd5(at + 0x10000, uint32_t(tail.size())), md5(tail));
+
+  // The slices went out without waiting for each other's answers: at some point the firmware's
+  // receive ring held more than the longest slice's frame.
+  const std::vector<uint32_t> counters = qemu->finish();
+  ASSERT_EQ(counters.size(), 4u);
+  EXPECT_GT(counters[3], longestFrame) << "the most bytes the ring held at once";
 }
 
 }  // namespace
