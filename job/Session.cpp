@@ -38,13 +38,20 @@ void Session::open(const SessionOptions& options, SessionReport& report) {
   report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kConnected, .text = {}, .file = {}});
   report.sessionStatus("Connected");
   com_.ComFlush();
-  com_.clock().sleepMs(kPauseAfterDrainMs);
+  // The update and the erase wait for stragglers after the drain; the fast commands do not: an
+  // answer that comes late is skipped as stale by its opcode.
+  if (!options.fastCommands) com_.clock().sleepMs(kPauseAfterDrainMs);
 
   chip_ = connection_.identify();
   identified_ = true;
   flash_ = chip_ != nullptr ? chip_->flash : defaultChip().flash;
   const bool supported = chip_ != nullptr && chip_->jobsSupported;
-  if (supported && options.detectFlashSize) detectFlashSize();
+  if (supported) loader_ = chooseLoader(options);
+  // The flash's id takes some twenty register exchanges: they go at the fast speed.
+  if (supported && options.detectFlashSize) {
+    raiseSpeed(options.fastBaud);
+    detectFlashSize();
+  }
   const std::string name = chip_ != nullptr ? chip_->name : "";
   if (!name.empty()) {
     report.sessionEvent(JobEvent{.kind = JobEvent::Kind::kChip,
@@ -57,16 +64,18 @@ void Session::open(const SessionOptions& options, SessionReport& report) {
 
   const std::string mac = connection_.readMac(*chip_);
   report.sessionMac(mac);
-
-  loader_ = chooseLoader(options);
-  const uint32_t connBaud = com_.cPort.customBaudRate();
-  if (options.fastBaud != connBaud) loader_->changeSpeed(options.fastBaud, connBaud);
-  speedRaised_ = com_.cPort.customBaudRate() != connBaud;
+  if (!options.detectFlashSize) raiseSpeed(options.fastBaud);
 
   log_.S(std::string("Writing through the ") + loader_->name());
   ChipDescription chip = *chip_;
   chip.flash = flash_;
   loader_->start(chip);
+}
+
+void Session::raiseSpeed(uint32_t fastBaud) {
+  const uint32_t connBaud = com_.cPort.customBaudRate();
+  if (fastBaud != connBaud) loader_->changeSpeed(fastBaud, connBaud);
+  speedRaised_ = com_.cPort.customBaudRate() != connBaud;
 }
 
 void Session::detectFlashSize() {

@@ -77,6 +77,8 @@ class Session {
 
  private:
   std::unique_ptr<Loader> chooseLoader(const SessionOptions& options) const;
+  // From the connect speed to fastBaud, when the chip agrees.
+  void raiseSpeed(uint32_t fastBaud);
   // Reads the flash's JEDEC id through the ROM loader and sets flash_'s size from it.
   void detectFlashSize();
 

@@ -348,6 +348,34 @@ TEST_F(SixteenMegabytes, AreWrittenAndReadNearTheirEnd) {
   EXPECT_EQ(readFile(read.outFile), image);
 }
 
+// The fast commands read the flash's id at the fast speed (some twenty register exchanges) and do
+// not wait after the drain; the user still sees the chip, with its size, before its MAC.
+TEST_F(SixteenMegabytes, TheFlashIdIsReadAtTheFastSpeedAndTheChipStillComesBeforeItsMac) {
+  ASSERT_TRUE(job.run(readAt(0, 0x1000)));
+  const std::vector<SimCommand> speed = commandsOf(kOpChangeBaud);
+  ASSERT_EQ(speed.size(), 1u);
+  constexpr uint32_t kSpi1User = 0x3FF4201C;
+  size_t idReads = 0;
+  for (const SimCommand& c : commandsOf(kOpReadReg)) {
+    if (le32(c.payload, 0) != kSpi1User) continue;
+    ++idReads;
+    EXPECT_GT(c.atUs, speed[0].atUs);
+  }
+  EXPECT_EQ(idReads, 1u);
+  std::vector<JobEvent::Kind> kinds;
+  for (const JobEvent& e : view.events) {
+    if (e.kind == JobEvent::Kind::kConnected || e.kind == JobEvent::Kind::kChip ||
+        e.kind == JobEvent::Kind::kMac) {
+      kinds.push_back(e.kind);
+    }
+  }
+  EXPECT_EQ(kinds, (std::vector<JobEvent::Kind>{JobEvent::Kind::kConnected, JobEvent::Kind::kChip,
+                                                JobEvent::Kind::kMac}));
+  EXPECT_EQ(chipEventSize(), 16u << 20);
+  EXPECT_EQ(std::count(clock.sleepsMs.begin(), clock.sleepsMs.end(), 100), 1)
+      << "the reset's 100 ms only, no pause after the drain";
+}
+
 class FourMegabytes : public FlashSize {
  protected:
   FourMegabytes() : FlashSize(withFlash(4u << 20)) {}
