@@ -36,7 +36,7 @@ SimSlipDecoder::Result SimSlipDecoder::feed(uint8_t byte) {
     case State::kInFrame:
       if (byte == kEnd) {
         if (frame_.empty()) return Result::kNone;
-        state_ = State::kHunting;
+        state_ = endOpensNext_ ? State::kInFrame : State::kHunting;
         completed_ = true;
         return Result::kFrame;
       }

@@ -12,7 +12,9 @@ namespace flintmoor {
 
 // Feeds on one byte at a time. Bytes before an END are skipped; an END with nothing collected
 // yet opens the frame (so C0 C0 is no frame), the next END closes it. A bad escape or a frame
-// longer than the limit drops what was collected and hunts for the next END.
+// longer than the limit drops what was collected and hunts for the next END. With
+// endOpensNext set (the flasher stub's way), the END that closes a frame also opens the next:
+// a frame cut short by the next frame's leading END ends there, and the next is not lost.
 class SimSlipDecoder {
  public:
   enum class Result { kNone, kFrame, kBadEscape, kTooLong };
@@ -24,6 +26,7 @@ class SimSlipDecoder {
   const std::vector<uint8_t>& frame() const { return frame_; }
   // Forgets any partial frame and hunts for an END again.
   void reset();
+  void setEndOpensNext(bool on) { endOpensNext_ = on; }
   // The second byte of the last frame dropped for its length (a request's opcode).
   uint8_t droppedOpcode() const { return droppedOpcode_; }
 
@@ -34,6 +37,7 @@ class SimSlipDecoder {
   State state_ = State::kHunting;
   std::vector<uint8_t> frame_;
   bool completed_ = false;  // frame_ holds a finished frame that the next byte discards
+  bool endOpensNext_ = false;
   uint8_t droppedOpcode_ = 0;
 };
 

@@ -378,6 +378,7 @@ void VirtualEsp32::deliverToChip(const LineByte& b) {
     stubTooLong_ = false;
     stubAnswerDropped(stubTooLongOpcode_, kStubTooMuchData, b.atUs);
   }
+  decoder_.setEndOpensNext(stub);
   switch (decoder_.feed(byte)) {
     case SimSlipDecoder::Result::kFrame:
       onFrame(decoder_.frame(), b.baud, b.atUs);

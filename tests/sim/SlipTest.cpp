@@ -73,5 +73,25 @@ TEST(SimSlip, TooLongFrameIsDroppedWithinItsLimitAndDecodingRecovers) {
   EXPECT_EQ(f.frames[1], (Bytes{8}));
 }
 
+// A frame cut short by the next frame's leading END: the ROM's way hunts for another END and
+// loses the next frame; the stub's way takes the END as the next frame's start too.
+TEST(SimSlip, AFrameCutShortLosesTheNextUnlessTheEndOpensIt) {
+  const Bytes cut = {0xC0, 0x01, 0x02, 0xC0, 0x03, 0x04, 0xC0};
+  SimSlipDecoder rom(64);
+  Fed f = feedAll(rom, cut);
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x01, 0x02}));
+
+  SimSlipDecoder stub(64);
+  stub.setEndOpensNext(true);
+  f = feedAll(stub, cut);
+  ASSERT_EQ(f.frames.size(), 2u);
+  EXPECT_EQ(f.frames[1], (Bytes{0x03, 0x04}));
+  // Empty frames between frames are still no frames.
+  f = feedAll(stub, {0xC0, 0xC0, 0x05, 0xC0});
+  ASSERT_EQ(f.frames.size(), 1u);
+  EXPECT_EQ(f.frames[0], (Bytes{0x05}));
+}
+
 }  // namespace
 }  // namespace flintmoor

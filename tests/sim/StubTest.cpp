@@ -75,6 +75,25 @@ TEST_F(Stub, AnswersWithTwoStatusBytesAndSyncOnce) {
   EXPECT_EQ(command(0x0A, words({0x40001000})).value, 0x00F01D83u);
 }
 
+// The firmware decodes a frame from the END that ended the one before: a request cut short by
+// the next request's leading END is answered as malformed, and the next request is served.
+TEST_F(Stub, ARequestCutShortByTheNextIsAnsweredAndTheNextServed) {
+  port.purge();
+  Bytes cut = {0xC0, 0x00, 0x03, 0x10, 0x04, 0xEF, 0x00, 0x00, 0x00};
+  cut.insert(cut.end(), 12, 0x00);
+  send(cut);
+  Bytes sync = syncFrame();
+  send(sync);
+  auto first = readAnswer();
+  ASSERT_TRUE(first.has_value());
+  EXPECT_EQ(first->opcode, 0x03);
+  EXPECT_EQ(first->data, (Bytes{0x01, 0xC0}));
+  auto second = readAnswer();
+  ASSERT_TRUE(second.has_value()) << "the request after the cut one was lost";
+  EXPECT_EQ(second->opcode, 0x08);
+  EXPECT_EQ(second->data, (Bytes{0x00, 0x00}));
+}
+
 TEST_F(Stub, WritesImageBlocksThatReadBackFromFlash) {
   Bytes image = pattern(40000, 3);
   ASSERT_EQ(command(0x02, words({49152, 3, 16384, 0x10000})).data, (Bytes{0, 0}));

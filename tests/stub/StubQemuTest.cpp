@@ -270,6 +270,18 @@ TEST_F(StubUnderQemu, IgnoresNoiseEmptyShortAndBadlyEscapedFrames) {
   EXPECT_TRUE(stub.rest().empty()) << "answers to dropped frames";
 }
 
+// A request cut short by the next request's leading END: the END ends the cut one (answered as
+// malformed) and starts the next, which is served. The virtual chip's stub model does the same.
+TEST_F(StubUnderQemu, ARequestCutShortByTheNextIsAnsweredAndTheNextServed) {
+  Bytes cut = {0xC0, 0x00, kStubOpFlashData, 0x10, 0x04, 0xEF, 0x00, 0x00, 0x00};
+  cut.insert(cut.end(), 12, 0x00);
+  stub.sendRaw(cut);
+  stub.send(request(kStubOpSync, {0x20120707}));
+  EXPECT_EQ(answerTo(stub, kStubOpFlashData), failed(kStubErrBadDataLen));
+  EXPECT_EQ(answerTo(stub, kStubOpSync), kOk);
+  EXPECT_EQ(stub.finish(), 0);
+}
+
 TEST_F(StubUnderQemu, AWriteThatFailsAfterItsAnswerIsReportedUntilTheEnd) {
   // The stub's bound is 16 MiB, the flash behind it 4 MiB: erasing at 5 MiB fails.
   stub.send(request(kStubOpSpiSetParams, {0, 0x1000000, 0x10000, 0x1000, 0x100, 0xFFFF}));
