@@ -1,6 +1,7 @@
 // The flash job without any toolkit: the image-file check, the name stripping of a file field,
-// and the jobs (connect, identify, MAC, speed, stub or ROM loader; erase, write and verify, erase
-// a region or read flash back; reset). It reaches the user only through JobView and the Log.
+// and the jobs: a session with the chip (job/Session.h), the confirmations, the operations run in
+// it (job/Operations.h), the fallback to slower speeds and the error path. It reaches the user
+// only through JobView and the Log.
 //
 // For the front ends: checkImageFile, stripProgDir, and FlashJob with ButStartClick(tag, files)
 // (the window's erase and update) or run(plan), running() and outcome() are the stable interface.
@@ -108,8 +109,9 @@ class FlashJob : private SessionReport, private OperationReport {
   // ROM loader is used only when the built-in stub is a placeholder and the chip a real one, and
   // for what the stub cannot do (erase a region, read).
   // The ROM loader path compares the chip's MD5 of each 64 KiB region of an image (and of its
-  // tail) with the image's, writes only the regions that differ, each as one compressed stream
-  // (FLASH_DEFL_*), without pauses, and verifies the whole image when it wrote anything.
+  // tail; of its first sector first) with the image's, writes only the regions that differ, each as
+  // one compressed stream (FLASH_DEFL_*), without pauses, and verifies the whole image when it
+  // wrote anything.
   bool RomOnly = false;
   // After a job that went well the chip is reset into its application and the port stays open
   // (a serial monitor follows on it); after a failure it is closed as always.
