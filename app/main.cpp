@@ -64,6 +64,41 @@ void saveScreenArea(QWidget& main, const QString& file) {
   screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(file);
 }
 
+// --screenshot FILE: once the start-up check has run, a picture of the window (or, with
+// --screenshot-popup or --screenshot-tooltip, of the screen area the open port list covers), then
+// the window closes.
+void scheduleScreenshot(flintmoor::TMain& mainWindow, const QStringList& args) {
+  const qsizetype shot = args.indexOf("--screenshot");
+  if (shot < 0 || shot + 1 >= args.size()) return;
+  const QString file = args[shot + 1];
+  const bool tooltip = args.contains("--screenshot-tooltip");
+  const bool popup = tooltip || args.contains("--screenshot-popup");
+  // After the start-up check (100 ms) has coloured the fields.
+  QTimer::singleShot(500, &mainWindow, [&mainWindow, file, popup, tooltip] {
+    if (!popup) {
+      mainWindow.grab().save(file);
+      mainWindow.close();
+      return;
+    }
+    auto* list = mainWindow.findChild<QComboBox*>("cbPort");
+    list->showPopup();
+    // Once the pop-up stands: the first item's tooltip, then the picture.
+    QTimer::singleShot(300, &mainWindow, [&mainWindow, file, list, tooltip] {
+      QAbstractItemView* view = list->view();
+      const QRect first = view->visualRect(view->model()->index(0, 0));
+      if (tooltip) {
+        QToolTip::showText(view->viewport()->mapToGlobal(first.center() + QPoint(0, 4)),
+                           list->itemData(0, Qt::ToolTipRole).toString(), view);
+      }
+      QTimer::singleShot(700, &mainWindow, [&mainWindow, file, list] {
+        saveScreenArea(mainWindow, file);
+        list->hidePopup();
+        mainWindow.close();
+      });
+    });
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -118,36 +153,7 @@ int main(int argc, char** argv) {
   QObject::connect(&mainWindow, &TMain::closed, &app, &QCoreApplication::quit);
   mainWindow.show();
 
-  const qsizetype shot = args.indexOf("--screenshot");
-  if (shot >= 0 && shot + 1 < args.size()) {
-    const QString file = args[shot + 1];
-    const bool tooltip = args.contains("--screenshot-tooltip");
-    const bool popup = tooltip || args.contains("--screenshot-popup");
-    // After the start-up check (100 ms) has coloured the fields.
-    QTimer::singleShot(500, &mainWindow, [&mainWindow, file, popup, tooltip] {
-      if (!popup) {
-        mainWindow.grab().save(file);
-        mainWindow.close();
-        return;
-      }
-      auto* list = mainWindow.findChild<QComboBox*>("cbPort");
-      list->showPopup();
-      // Once the pop-up stands: the first item's tooltip, then the picture.
-      QTimer::singleShot(300, &mainWindow, [&mainWindow, file, list, tooltip] {
-        QAbstractItemView* view = list->view();
-        const QRect first = view->visualRect(view->model()->index(0, 0));
-        if (tooltip) {
-          QToolTip::showText(view->viewport()->mapToGlobal(first.center() + QPoint(0, 4)),
-                             list->itemData(0, Qt::ToolTipRole).toString(), view);
-        }
-        QTimer::singleShot(700, &mainWindow, [&mainWindow, file, list] {
-          saveScreenArea(mainWindow, file);
-          list->hidePopup();
-          mainWindow.close();
-        });
-      });
-    });
-  }
+  scheduleScreenshot(mainWindow, args);
 
   const int rc = app.exec();
   mainWindow.saveSettingsFile();
